@@ -1,0 +1,122 @@
+#include "demo_format.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+
+namespace demo {
+
+std::uint32_t byteswap(std::uint32_t word)
+{
+    return (word >> 24) | ((word >> 8) & 0x0000FF00U) | ((word << 8) & 0x00FF0000U) | (word << 24);
+}
+
+std::uint32_t big_endian_word(const unsigned char* bytes)
+{
+    std::uint32_t word = 0;
+    std::memcpy(&word, bytes, sizeof word);
+    if constexpr (std::endian::native == std::endian::little) {
+        word = byteswap(word);
+    }
+    return word;
+}
+
+namespace {
+
+// Reads up to `size` bytes, retrying short reads until the end of the file or
+// an error; returns how many arrived.
+std::size_t read_fully(std::FILE* file, unsigned char* out, std::size_t size, int& read_error)
+{
+    std::size_t got = 0;
+    while (got < size) {
+        const std::size_t n = std::fread(out + got, 1, size - got, file);
+        got += n;
+        if (n == 0) {
+            if (std::ferror(file) != 0) {
+                read_error = errno != 0 ? errno : EIO;
+            }
+            break;
+        }
+    }
+    return got;
+}
+
+} // namespace
+
+header read_header(std::FILE* demo)
+{
+    header h;
+    h.bytes.fill(0xFF);
+    std::fseek(demo, 0, SEEK_SET); // a pipe cannot seek: it is read from where it stands
+    errno = 0;
+    h.bytes_read = read_fully(demo, h.bytes.data(), h.bytes.size(), h.read_error);
+    std::fill(h.bytes.begin() + static_cast<std::ptrdiff_t>(h.bytes_read), h.bytes.end(), 0xFF);
+    return h;
+}
+
+std::uint8_t byte_field(const header& h, std::size_t offset) { return h.bytes[offset]; }
+
+std::uint32_t word_field(const header& h, std::size_t offset) { return big_endian_word(&h.bytes[offset]); }
+
+std::uint8_t stage_code(const header& h) { return byte_field(h, stage_offset); }
+std::int8_t difficulty_code(const header& h) { return static_cast<std::int8_t>(byte_field(h, difficulty_offset)); }
+std::uint32_t controller_count(const header& h) { return word_field(h, controllers_offset); }
+std::uint8_t setup_byte(const header& h) { return byte_field(h, setup_offset); }
+std::uint8_t options_byte(const header& h) { return byte_field(h, options_offset); }
+std::uint32_t time_word(const header& h) { return word_field(h, time_offset); }
+std::uint32_t size_word(const header& h) { return word_field(h, size_offset); }
+std::int8_t players_byte(const header& h) { return static_cast<std::int8_t>(byte_field(h, players_offset)); }
+
+bool ends_stream(const unsigned char* block_header)
+{
+    return block_header[0] == 0 && block_header[1] == 0 && block_header[2] == 0 && block_header[3] == 0;
+}
+
+input_entry entry_from_bytes(const unsigned char* bytes)
+{
+    return {static_cast<std::int8_t>(bytes[0]), static_cast<std::int8_t>(bytes[1]), bytes[2], bytes[3]};
+}
+
+void start_reader(word_reader& reader, std::FILE* file, std::uint64_t offset)
+{
+    reader.file = file;
+    reader.offset = offset;
+    reader.pos = 0;
+    reader.len = 0;
+    reader.read_error = 0;
+}
+
+namespace {
+
+// Moves the unread tail to the front of the buffer and fills the rest.
+void refill(word_reader& reader)
+{
+    const std::size_t tail = reader.len - reader.pos;
+    std::memmove(reader.buffer.data(), reader.buffer.data() + reader.pos, tail);
+    reader.pos = 0;
+    reader.len = tail;
+    if (reader.read_error == 0) {
+        errno = 0;
+        reader.len +=
+            read_fully(reader.file, reader.buffer.data() + tail, reader.buffer.size() - tail, reader.read_error);
+    }
+}
+
+} // namespace
+
+bool next_word(word_reader& reader, unsigned char* out)
+{
+    if (reader.len - reader.pos < word_size) {
+        refill(reader);
+        if (reader.len - reader.pos < word_size) {
+            return false;
+        }
+    }
+    std::memcpy(out, reader.buffer.data() + reader.pos, word_size);
+    reader.pos += word_size;
+    reader.offset += word_size;
+    return true;
+}
+
+} // namespace demo

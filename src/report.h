@@ -1,0 +1,29 @@
+// Turns one demo into one HTML report: the document head, the summary of the
+// recorded game, one table per command block and the closing block count.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// Above this many controllers the block tables are left out: the heading row
+// alone would run to megabytes per block.
+inline constexpr std::uint32_t max_table_controllers = 254;
+
+// What became of one report, for the console to tell the user about.
+struct report_outcome {
+    std::size_t header_bytes = 0;  // header bytes the demo held (232 when whole)
+    bool ended_early = false;      // the demo ended before its closing zero word
+    std::uint64_t end_offset = 0;  // then: offset of the word that could not be read whole, or the
+                                   // header's length when the demo ends inside it
+    int read_error = 0;            // errno of a failed read of the demo, 0 when none failed
+    bool tables_left_out = false;  // the controller count is above max_table_controllers
+    std::uint32_t controllers = 0; // the controller count of the header
+    std::uint64_t blocks = 0;      // command blocks shown
+    int write_error = 0;           // errno of a failed write or close of the report
+};
+
+// Writes the report of `demo` to `report` and closes both streams, the demo
+// first. Returns 0 when the report was written completely, 1 when a write or
+// the closing of the report failed. `outcome`, when given, receives the
+// details; nothing is written to the console.
+int unmush(std::FILE* demo, std::FILE* report, report_outcome* outcome = nullptr);
