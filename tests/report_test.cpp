@@ -1,0 +1,394 @@
+#include "demo_builder.h"
+#include "demo_format.h"
+#include "report.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+namespace {
+
+using demo_builder::entry;
+using demo_builder::header_fields;
+using test_support::count_of;
+using test_support::render;
+
+const std::string summary_example = "<HTML>\n"
+                                    "<HEAD><LINK REL=\"stylesheet\" HREF=\"res/pretty.css\"></LINK></HEAD>\n"
+                                    "<BODY>\n"
+                                    "<H1>21 Dam</H1>\n"
+                                    "<P><B>Size:</B> <I>E00</I>\n"
+                                    "<BR /><B>Time:</B> <I>2:5 seconds</I>\n"
+                                    "<BR /><B>Difficulty:</B> <I>Secret Agent</I>\n"
+                                    "<BR /><B>Players:</B> <I>2</I>\n"
+                                    "<BR /><BR /><B>Screen:</B> <I>Wide; Normal</I>\n"
+                                    "<BR /><B>Ammo On-Screen:</B> <I>Off</I>\n"
+                                    "<BR /><B>Look Ahead:</B> <I>Off</I>\n"
+                                    "<BR /><B>Sight On-Screen:</B> <I>On</I>\n"
+                                    "<BR /><B>Aim Control:</B> <I>Hold</I>\n"
+                                    "<BR /><B>Auto Aim:</B> <I>On</I>\n"
+                                    "<BR /><B>Look Up/Down:</B> <I>Upright</I>\n"
+                                    "<BR /><BR /><B>Controllers:</B> <I>2 - 1.3 Kissy</I></P>\n";
+
+const std::string blocks_example =
+    "\n"
+    "<TABLE CELLSPACING=\"0\"><B>00020000 </B><I>Size: 2</I>\n"
+    "<TR><TH>Controller 1</TH><TH>Controller 2</TH></TR>\n"
+    "<TR class=\"switch\"><TD><IMG SRC=\"res/SRT.png\"></IMG>  16% <IMG SRC=\"res/SDN.png\"></IMG>  16% <IMG "
+    "SRC=\"res/A.png\"></IMG></TD><TD><IMG SRC=\"res/SRT.png\"></IMG>   0% <IMG SRC=\"res/SUP.png\"></IMG>   0% "
+    "</TD></TR>\n"
+    "<TR><TD><IMG SRC=\"res/SLT.png\"></IMG> 128% <IMG SRC=\"res/SUP.png\"></IMG> 127% <IMG "
+    "SRC=\"res/L.png\"></IMG><IMG SRC=\"res/S.png\"></IMG></TD><TD><IMG SRC=\"res/SRT.png\"></IMG>   0% <IMG "
+    "SRC=\"res/SUP.png\"></IMG>   0% reserved1 <IMG SRC=\"res/LT.png\"></IMG></TD></TR>\n"
+    "\n"
+    "</TABLE>\n"
+    "\n"
+    "<P><B>Final Count of Command Blocks:</B> <I>1/1</I>\n"
+    "</BODY></HTML>";
+
+const std::string zero_cell = "<TD><IMG SRC=\"res/SRT.png\"></IMG>   0% <IMG SRC=\"res/SUP.png\"></IMG>   0% </TD>";
+
+std::string closing_line(const std::string& count)
+{
+    return "\n<P><B>Final Count of Command Blocks:</B> <I>" + count + "</I>\n</BODY></HTML>";
+}
+
+std::string demo_with(const header_fields& fields, const std::string& blocks = "")
+{
+    std::string bytes = demo_builder::header(fields) + blocks;
+    demo_builder::put_word(bytes, 0);
+    return bytes;
+}
+
+// The part of a report after its summary paragraph.
+std::string block_section(const std::string& report)
+{
+    const std::string end = "</I></P>\n";
+    return report.substr(report.find(end) + end.size());
+}
+
+bool well_formed(const std::string& report)
+{
+    const std::string closing = "</BODY></HTML>";
+    return count_of(report, "<TABLE") == count_of(report, "</TABLE>") &&
+           count_of(report, "<TR") == count_of(report, "</TR>") &&
+           count_of(report, "<TD>") == count_of(report, "</TD>") && report.size() >= closing.size() &&
+           report.compare(report.size() - closing.size(), closing.size(), closing) == 0;
+}
+
+TEST(Format, WordsAreTakenMostSignificantByteFirst)
+{
+    const unsigned char bytes[] = {0x12, 0x34, 0x56, 0x78};
+    EXPECT_EQ(demo::big_endian_word(bytes), 0x12345678U);
+    EXPECT_EQ(demo::byteswap(0x12345678U), 0x78563412U);
+    EXPECT_EQ(demo::byteswap(demo::byteswap(0xA1B2C3D4U)), 0xA1B2C3D4U);
+}
+
+TEST(Summary, WorkedExample) { EXPECT_EQ(render(demo_with(header_fields{})), summary_example + closing_line("0/0")); }
+
+struct summary_case {
+    const char* what;
+    void (*change)(header_fields&);
+    std::string expected; // a piece the summary must hold
+};
+
+class SummaryLabels : public testing::TestWithParam<summary_case> {};
+
+TEST_P(SummaryLabels, ShowTheField)
+{
+    header_fields fields;
+    GetParam().change(fields);
+    EXPECT_NE(render(demo_with(fields)).find(GetParam().expected), std::string::npos) << GetParam().what;
+}
+
+const summary_case summary_cases[] = {
+    {"stage between two titles", [](header_fields& f) { f.stage = 0x2A; }, "<H1>Unknown Stage</H1>"},
+    {"stage below 2A", [](header_fields& f) { f.stage = 0x29; }, "<H1>29 Cradle</H1>"},
+    {"stage above 2A", [](header_fields& f) { f.stage = 0x2B; }, "<H1>2B Surface II</H1>"},
+    {"first stage", [](header_fields& f) { f.stage = 0x09; }, "<H1>09 Bunker I</H1>"},
+    {"last stage", [](header_fields& f) { f.stage = 0x36; }, "<H1>36 Cuba</H1>"},
+    {"stage 00", [](header_fields& f) { f.stage = 0x00; }, "<H1>Unknown Stage</H1>"},
+    {"stage FF", [](header_fields& f) { f.stage = 0xFF; }, "<H1>Unknown Stage</H1>"},
+    {"difficulty 0", [](header_fields& f) { f.difficulty = 0; }, "Difficulty:</B> <I>Agent</I>"},
+    {"difficulty negative", [](header_fields& f) { f.difficulty = 0x80; }, "Difficulty:</B> <I>Agent</I>"},
+    {"difficulty 2", [](header_fields& f) { f.difficulty = 2; }, "Difficulty:</B> <I>00 Agent</I>"},
+    {"difficulty 3", [](header_fields& f) { f.difficulty = 3; }, "Difficulty:</B> <I>007</I>"},
+    {"difficulty 4", [](header_fields& f) { f.difficulty = 4; }, "Difficulty:</B> <I></I>"},
+    {"difficulty 127", [](header_fields& f) { f.difficulty = 0x7F; }, "Difficulty:</B> <I></I>"},
+    {"players FF", [](header_fields& f) { f.players = 0xFF; }, "Players:</B> <I>0</I>"},
+    {"players 7F", [](header_fields& f) { f.players = 0x7F; }, "Players:</B> <I>128</I>"},
+    {"players 80", [](header_fields& f) { f.players = 0x80; }, "Players:</B> <I>-127</I>"},
+    {"time 59", [](header_fields& f) { f.time = 59; }, "<I>0:59 seconds</I>"},
+    {"time 60", [](header_fields& f) { f.time = 60; }, "<I>1:0 seconds</I>"},
+    {"time 0", [](header_fields& f) { f.time = 0; }, "<I>0:0 seconds</I>"},
+    {"time at most", [](header_fields& f) { f.time = 0xFFFFFFFF; }, "<I>71582788:15 seconds</I>"},
+    {"cinema", [](header_fields& f) { f.setup = 0x0F; }, "<I>Cinema; Normal</I>"},
+    {"cinema style", [](header_fields& f) { f.setup = 0x0F; }, "<I>2 - 2.4 Goodhead</I></P>\n"},
+    {"style 0", [](header_fields& f) { f.setup = 0xF0 & ~0x08; }, "<I>2 - 1.1 Honey</I></P>\n"},
+    {"style 4", [](header_fields& f) { f.setup = 0x04; }, "<I>2 - 2.1 Plenty</I></P>\n"},
+    {"options clear", [](header_fields& f) { f.options = 0x00; },
+     "<I>Full; Normal</I>\n<BR /><B>Ammo On-Screen:</B> <I>Off</I>\n<BR /><B>Look Ahead:</B> <I>Off</I>\n<BR "
+     "/><B>Sight On-Screen:</B> <I>Off</I>\n<BR /><B>Aim Control:</B> <I>Hold</I>\n<BR /><B>Auto Aim:</B> "
+     "<I>Off</I>\n<BR /><B>Look Up/Down:</B> <I>Reverse</I>\n"},
+    {"options set", [](header_fields& f) { f.options = 0xFF; },
+     "<I>Wide; 16:9</I>\n<BR /><B>Ammo On-Screen:</B> <I>On</I>\n<BR /><B>Look Ahead:</B> <I>On</I>\n<BR "
+     "/><B>Sight On-Screen:</B> <I>On</I>\n<BR /><B>Aim Control:</B> <I>Toggle</I>\n<BR /><B>Auto Aim:</B> "
+     "<I>On</I>\n<BR /><B>Look Up/Down:</B> <I>Upright</I>\n"},
+    {"cinema hides the width",
+     [](header_fields& f) {
+         f.setup = 0x08;
+         f.options = 0x40;
+     },
+     "<I>Cinema; Normal</I>"},
+    {"size 0", [](header_fields& f) { f.size = 0; }, "<B>Size:</B> <I>0</I>"},
+    {"size ABC", [](header_fields& f) { f.size = 0xabc; }, "<B>Size:</B> <I>ABC</I>"},
+    {"controllers signed", [](header_fields& f) { f.controllers = 0xFFFFFFFF; }, "Controllers:</B> <I>-1 - "},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, SummaryLabels, testing::ValuesIn(summary_cases));
+
+TEST(Summary, EveryStageTitleStartsWithItsCode)
+{
+    int titled = 0;
+    for (int code = 0; code < 256; ++code) {
+        header_fields fields;
+        fields.stage = static_cast<std::uint8_t>(code);
+        const std::string report = render(demo_with(fields));
+        const std::string title =
+            report.substr(report.find("<H1>") + 4, report.find("</H1>") - report.find("<H1>") - 4);
+        char code_text[3];
+        std::snprintf(code_text, sizeof code_text, "%02X", code);
+        if (title != "Unknown Stage") {
+            ++titled;
+            EXPECT_EQ(title.substr(0, 3), std::string(code_text) + " ") << title;
+        }
+    }
+    EXPECT_EQ(titled, 28);
+}
+
+TEST(Summary, ShortDemoReadsMissingBytesAsAllSet)
+{
+    report_outcome outcome;
+    const std::string report = render("", &outcome);
+    EXPECT_NE(report.find("<H1>Unknown Stage</H1>"), std::string::npos);
+    EXPECT_NE(report.find("<I>FFFFFFFF</I>"), std::string::npos);
+    EXPECT_NE(report.find("<I>71582788:15 seconds</I>"), std::string::npos);
+    EXPECT_NE(report.find("Difficulty:</B> <I>Agent</I>"), std::string::npos);
+    EXPECT_NE(report.find("Players:</B> <I>0</I>"), std::string::npos);
+    EXPECT_NE(report.find("<I>Cinema; 16:9</I>"), std::string::npos);
+    EXPECT_NE(report.find("<I>-1 - 2.4 Goodhead</I>"), std::string::npos);
+    EXPECT_TRUE(outcome.tables_left_out);
+    EXPECT_EQ(outcome.header_bytes, 0U);
+    EXPECT_TRUE(well_formed(report));
+}
+
+TEST(Summary, WordCutByTheEndOfTheDemoKeepsTheBytesItHas)
+{
+    // The time word's first two bytes are there (00 00), the last two are not.
+    const std::string report = render(demo_builder::header(header_fields{}).substr(0, 126));
+    EXPECT_NE(report.find("<I>1092:15 seconds</I>"), std::string::npos); // 0x0000FFFF seconds
+    EXPECT_NE(report.find("<B>Size:</B> <I>FFFFFFFF</I>"), std::string::npos);
+}
+
+TEST(Blocks, WorkedExample)
+{
+    report_outcome outcome;
+    const std::string report = render(demo_builder::shapes().front().second, &outcome);
+    EXPECT_EQ(report, summary_example + blocks_example);
+    EXPECT_FALSE(outcome.ended_early);
+    EXPECT_EQ(outcome.blocks, 1U);
+}
+
+struct block_case {
+    const char* what;
+    std::uint32_t controllers;
+    std::string blocks;   // bytes after the header, before the zero word
+    std::string expected; // the report after the summary
+};
+
+std::string word(std::uint32_t value)
+{
+    std::string bytes;
+    demo_builder::put_word(bytes, value);
+    return bytes;
+}
+
+std::string table_head(const std::string& word_hex, int rows, const std::string& headings)
+{
+    return "\n<TABLE CELLSPACING=\"0\"><B>" + word_hex + " </B><I>Size: " + std::to_string(rows) + "</I>\n<TR>" +
+           headings + "</TR>\n";
+}
+
+const std::string two_headings = "<TH>Controller 1</TH><TH>Controller 2</TH>";
+const std::string table_end = "\n</TABLE>\n";
+
+class BlockShapes : public testing::TestWithParam<block_case> {};
+
+TEST_P(BlockShapes, GiveTheirTables)
+{
+    header_fields fields;
+    fields.controllers = GetParam().controllers;
+    report_outcome outcome;
+    const std::string report = render(demo_with(fields, GetParam().blocks), &outcome);
+    EXPECT_EQ(block_section(report), GetParam().expected) << GetParam().what;
+    EXPECT_FALSE(outcome.ended_early);
+}
+
+const block_case block_cases[] = {
+    {"zero word at once", 2, "", closing_line("0/0")},
+    {"row count 0, next word follows at once", 2, word(0x7F001234) + word(0x00010000) + std::string(8, '\0'),
+     table_head("7F001234", 0, two_headings) + table_end + table_head("00010000", 1, two_headings) + "<TR>" +
+         zero_cell + zero_cell + "</TR>\n" + table_end + closing_line("2/2")},
+    {"row count is the second byte", 0, word(0x7F340000) + word(0x00FF0000),
+     table_head("7F340000", 52, "") + table_end + table_head("00FF0000", 255, "") + table_end + closing_line("2/2")},
+    {"no controllers: every word is a block", 0, word(0x00050000) + word(0x01000000),
+     table_head("00050000", 5, "") + table_end + table_head("01000000", 0, "") + table_end + closing_line("2/2")},
+    {"one controller, three rows: the middle one striped", 1, word(0x00030000) + std::string(12, '\0'),
+     table_head("00030000", 3, "<TH>Controller 1</TH>") + "<TR>" + zero_cell + "</TR>\n<TR class=\"switch\">" +
+         zero_cell + "</TR>\n<TR>" + zero_cell + "</TR>\n" + table_end + closing_line("1/1")},
+    {"even rows: the first row striped", 2, word(0x00020000) + std::string(16, '\0'),
+     table_head("00020000", 2, two_headings) + "<TR class=\"switch\">" + zero_cell + zero_cell + "</TR>\n<TR>" +
+         zero_cell + zero_cell + "</TR>\n" + table_end + closing_line("1/1")},
+    {"striping restarts with every block", 1,
+     word(0x00010000) + std::string(4, '\0') + word(0x00020000) + std::string(8, '\0'),
+     table_head("00010000", 1, "<TH>Controller 1</TH>") + "<TR>" + zero_cell + "</TR>\n" + table_end +
+         table_head("00020000", 2, "<TH>Controller 1</TH>") + "<TR class=\"switch\">" + zero_cell + "</TR>\n<TR>" +
+         zero_cell + "</TR>\n" + table_end + closing_line("2/2")},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, BlockShapes, testing::ValuesIn(block_cases));
+
+TEST(Blocks, SixteenBlocksCountInHexAndDecimal)
+{
+    std::string blocks;
+    for (int i = 0; i < 16; ++i) {
+        demo_builder::put_block(blocks, 0, {});
+        blocks[blocks.size() - 1] = '\1'; // a non-zero word with no rows
+    }
+    const std::string report = render(demo_with(header_fields{}, blocks));
+    EXPECT_NE(report.find(closing_line("10/16")), std::string::npos);
+    EXPECT_EQ(count_of(report, "<TABLE"), 16U);
+}
+
+struct cell_case {
+    entry input;
+    std::string expected;
+};
+
+class Cells : public testing::TestWithParam<cell_case> {};
+
+TEST_P(Cells, ShowSticksAndButtons)
+{
+    header_fields fields;
+    fields.controllers = 1;
+    std::string blocks;
+    demo_builder::put_block(blocks, 1, {GetParam().input});
+    const std::string report = render(demo_with(fields, blocks));
+    EXPECT_NE(report.find("<TR>" + GetParam().expected + "</TR>\n"), std::string::npos) << report;
+}
+
+const cell_case cell_cases[] = {
+    {{0x80, 0x80, 0, 0}, "<TD><IMG SRC=\"res/SLT.png\"></IMG> 128% <IMG SRC=\"res/SDN.png\"></IMG> 128% </TD>"},
+    {{0x7F, 0x7F, 0, 0}, "<TD><IMG SRC=\"res/SRT.png\"></IMG> 127% <IMG SRC=\"res/SUP.png\"></IMG> 127% </TD>"},
+    {{0xFF, 0x01, 0, 0}, "<TD><IMG SRC=\"res/SLT.png\"></IMG>   1% <IMG SRC=\"res/SUP.png\"></IMG>   1% </TD>"},
+    {{0x00, 0x00, 0, 0}, zero_cell},
+    {{0x00, 0x00, 0xFF, 0xFF},
+     "<TD><IMG SRC=\"res/SRT.png\"></IMG>   0% <IMG SRC=\"res/SUP.png\"></IMG>   0% "
+     "<IMG SRC=\"res/CLT.png\"></IMG><IMG SRC=\"res/CRT.png\"></IMG><IMG SRC=\"res/CDN.png\"></IMG>"
+     "<IMG SRC=\"res/CUP.png\"></IMG><IMG SRC=\"res/R.png\"></IMG><IMG SRC=\"res/L.png\"></IMG>reserved1 reserved2 "
+     "<IMG SRC=\"res/LT.png\"></IMG><IMG SRC=\"res/RT.png\"></IMG><IMG SRC=\"res/DN.png\"></IMG>"
+     "<IMG SRC=\"res/UP.png\"></IMG><IMG SRC=\"res/S.png\"></IMG><IMG SRC=\"res/Z.png\"></IMG>"
+     "<IMG SRC=\"res/B.png\"></IMG><IMG SRC=\"res/A.png\"></IMG></TD>"},
+    {{0x00, 0x00, 0x80, 0x01},
+     "<TD><IMG SRC=\"res/SRT.png\"></IMG>   0% <IMG SRC=\"res/SUP.png\"></IMG>   0% reserved2 "
+     "<IMG SRC=\"res/LT.png\"></IMG></TD>"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, Cells, testing::ValuesIn(cell_cases));
+
+TEST(Blocks, StripesFollowTheRowsLeft)
+{
+    struct stripe_case {
+        std::uint32_t controllers;
+        std::uint8_t rows;
+        std::string pattern; // S striped, P plain, first row first
+    };
+    for (const stripe_case& c : std::vector<stripe_case>{
+             {2, 3, "PSP"}, {2, 4, "SPSP"}, {1, 3, "PSP"}, {3, 1, "P"}, {1, 2, "SP"}, {254, 2, "SP"}}) {
+        header_fields fields;
+        fields.controllers = c.controllers;
+        std::string blocks;
+        demo_builder::put_block(blocks, c.rows, std::vector<entry>(c.rows * c.controllers));
+        const std::string report = block_section(render(demo_with(fields, blocks)));
+        std::string pattern;
+        for (std::size_t at = report.find("<TR", report.find("</TR>")); at != std::string::npos;
+             at = report.find("<TR", at + 1)) {
+            pattern += report.compare(at, 19, "<TR class=\"switch\">") == 0 ? 'S' : 'P';
+        }
+        EXPECT_EQ(pattern, c.pattern) << c.controllers << " controllers, " << int{c.rows} << " rows";
+    }
+}
+
+TEST(Blocks, TooManyControllersLeaveTheTablesOut)
+{
+    for (std::uint32_t count : {255U, 0x80000000U, 0xFFFFFFFFU}) {
+        header_fields fields;
+        fields.controllers = count;
+        std::string blocks;
+        demo_builder::put_block(blocks, 1, {});
+        report_outcome outcome;
+        const std::string report = render(demo_with(fields, blocks), &outcome);
+        EXPECT_EQ(block_section(report), closing_line("0/0")) << count;
+        EXPECT_TRUE(outcome.tables_left_out);
+        EXPECT_EQ(outcome.controllers, count);
+    }
+}
+
+// Cut at every byte, a demo still gives a well-formed report that shows
+// every entry it holds whole.
+TEST(Blocks, EveryPrefixGivesAWellFormedReport)
+{
+    std::string demo;
+    for (const auto& [name, bytes] : demo_builder::shapes()) {
+        if (name == "odd_rows") {
+            demo = bytes;
+        }
+    }
+    ASSERT_FALSE(demo.empty());
+    const std::size_t entries_start = 232 + 4;
+    for (std::size_t length = 0; length <= demo.size(); ++length) {
+        report_outcome outcome;
+        const std::string report = render(demo.substr(0, length), &outcome);
+        ASSERT_TRUE(well_formed(report)) << length;
+        const bool whole = length == demo.size();
+        EXPECT_EQ(outcome.ended_early, !whole) << length;
+        const std::size_t entries_read =
+            length < entries_start ? 0 : std::min<std::size_t>((length - entries_start) / 4, 6);
+        EXPECT_EQ(count_of(report, "<TD>"), entries_read) << length;
+        EXPECT_EQ(outcome.blocks, length >= entries_start ? 1U : 0U) << length;
+        if (!whole) {
+            const std::size_t end = length < 232             ? length
+                                    : length < entries_start ? 232
+                                                             : entries_start + entries_read * 4;
+            EXPECT_EQ(outcome.end_offset, end) << length;
+        }
+    }
+}
+
+TEST(Report, FailedWriteIsReported)
+{
+    std::FILE* full = std::fopen("/dev/full", "w");
+    if (full == nullptr) {
+        GTEST_SKIP() << "no /dev/full here";
+    }
+    const std::filesystem::path folder = test_support::scratch_folder("full");
+    test_support::write_file(folder / "in.demo", demo_builder::shapes().front().second);
+    report_outcome outcome;
+    EXPECT_EQ(unmush(std::fopen((folder / "in.demo").string().c_str(), "rb"), full, &outcome), 1);
+    EXPECT_EQ(outcome.write_error, ENOSPC);
+}
+
+} // namespace

@@ -1,0 +1,54 @@
+// Files and reports for the tests.
+#pragma once
+
+#include "report.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace test_support {
+
+inline std::filesystem::path scratch_folder(const std::string& name)
+{
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("demo2html_test_" + name);
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+inline void write_file(const std::filesystem::path& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::string read_file(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Runs unmush over `demo` and returns the report it wrote.
+inline std::string render(const std::string& demo, report_outcome* outcome = nullptr)
+{
+    static const std::filesystem::path folder = scratch_folder("render");
+    write_file(folder / "in.demo", demo);
+    std::FILE* in = std::fopen((folder / "in.demo").string().c_str(), "rb");
+    std::FILE* out = std::fopen((folder / "out.htm").string().c_str(), "w");
+    report_outcome ignored;
+    unmush(in, out, outcome != nullptr ? outcome : &ignored);
+    return read_file(folder / "out.htm");
+}
+
+inline std::size_t count_of(const std::string& text, const std::string& piece)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + piece.size())) {
+        ++n;
+    }
+    return n;
+}
+
+} // namespace test_support
