@@ -156,7 +156,7 @@ std::vector<std::pair<std::string, std::string>> shapes()
     all.emplace_back("no_blocks", demo_of(two, ""));
 
     std::string empty_then_one;
-    put_block(empty_then_one, 0, {});
+    put_word(empty_then_one, 0x7F00AB00); // a block with no rows: byte 1 is zero, the word is not
     put_block(empty_then_one, 1, entries_of(2, {0x7F, 0x81, 0xFF, 0xFF}));
     all.emplace_back("empty_block", demo_of(two, empty_then_one));
 

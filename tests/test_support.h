@@ -7,13 +7,17 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 namespace test_support {
 
+// A folder of this test process's own, emptied: test runs side by side do
+// not meet in it.
 inline std::filesystem::path scratch_folder(const std::string& name)
 {
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("demo2html_test_" + name);
+    static const std::string run = std::to_string(std::random_device{}());
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("demo2html_test_" + run) / name;
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     return folder;
