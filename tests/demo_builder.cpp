@@ -200,6 +200,23 @@ std::vector<std::pair<std::string, std::string>> shapes()
     all.emplace_back("ends_inside_row", demo_of(two, cut, false));
     all.emplace_back("ends_inside_header", header(two).substr(0, 100));
     all.emplace_back("random_small", random_demo(600, 2, 255, 1));
+
+    // Every icon the report can show, both reserved bits, the largest stick
+    // magnitudes, then a block of odd length and one without rows: what the
+    // browser test needs to see every resource and both stripe phases.
+    std::string every_icon;
+    put_block(every_icon, 4,
+              {{0x80, 0x7F, 0x0F, 0x00},
+               {0x40, 0xC0, 0x30, 0x00},
+               {0xE0, 0x20, 0x00, 0x0F},
+               {0x00, 0x00, 0x00, 0xF0},
+               {0x7F, 0x81, 0xC0, 0x11},
+               {0x05, 0xFB, 0x05, 0x24},
+               {0x00, 0x00, 0xFF, 0xFF},
+               {0xFF, 0x01, 0x0A, 0x88}});
+    put_block(every_icon, 3, entries_of(6, {0x10, 0x20, 0x01, 0x80}));
+    put_word(every_icon, 0x7F00AB00); // no rows: byte 1 is zero, the word is not
+    all.emplace_back("every_icon", demo_of(two, every_icon));
     return all;
 }
 
