@@ -219,6 +219,9 @@ const cli_case cli_cases[] = {
      "demo.htm"},
 };
 
+// Test names show what a case is about, not its bytes.
+void PrintTo(const cli_case& c, std::ostream* os) { *os << c.what; }
+
 class Cli : public testing::TestWithParam<cli_case> {};
 
 TEST_P(Cli, BehavesAsAConsoleToolShould)

@@ -95,6 +95,9 @@ struct summary_case {
     std::string expected; // a piece the summary must hold
 };
 
+// Test names show what a case is about, not its bytes.
+void PrintTo(const summary_case& c, std::ostream* os) { *os << c.what; }
+
 class SummaryLabels : public testing::TestWithParam<summary_case> {};
 
 TEST_P(SummaryLabels, ShowTheField)
@@ -225,6 +228,8 @@ std::string table_head(const std::string& word_hex, int rows, const std::string&
 const std::string two_headings = "<TH>Controller 1</TH><TH>Controller 2</TH>";
 const std::string table_end = "\n</TABLE>\n";
 
+void PrintTo(const block_case& c, std::ostream* os) { *os << c.what; }
+
 class BlockShapes : public testing::TestWithParam<block_case> {};
 
 TEST_P(BlockShapes, GiveTheirTables)
@@ -277,6 +282,14 @@ struct cell_case {
     entry input;
     std::string expected;
 };
+
+void PrintTo(const cell_case& c, std::ostream* os)
+{
+    char bytes[24];
+    std::snprintf(bytes, sizeof bytes, "entry %02X %02X %02X %02X", c.input.x, c.input.y, c.input.c_buttons,
+                  c.input.main_buttons);
+    *os << bytes;
+}
 
 class Cells : public testing::TestWithParam<cell_case> {};
 
