@@ -105,14 +105,25 @@ const char* label_for(std::uint8_t byte, const bit_label& label)
 
 // ---------------------------------------------------------------- output
 
-// Collects the report in a large buffer and hands it to the stream in big
-// writes. After the first failed write it keeps the error and drops the rest.
+// Collects the report in a buffer of 256 KiB and hands it to the stream in
+// writes of that size. After the first failed write it keeps the error and
+// drops the rest.
 struct report_writer {
     std::FILE* file = nullptr;
     std::vector<char> buffer = std::vector<char>(std::size_t{256} * 1024);
     std::size_t used = 0;
     int error = 0;
 };
+
+// Binds the writer to a report stream that nothing has been written to yet.
+// The writer hands the stream whole buffers, so the stream keeps no buffer of
+// its own: with one, each buffer would reach the file as two writes, a small
+// one and the rest, and small writes cost the filesystem much more per byte.
+void start_writer(report_writer& out, std::FILE* report)
+{
+    out.file = report;
+    std::setvbuf(report, nullptr, _IONBF, 0);
+}
 
 void flush(report_writer& out)
 {
@@ -125,13 +136,18 @@ void flush(report_writer& out)
     out.used = 0;
 }
 
+// Fills the buffer to the brim before each write, so that every write but the
+// last is of the buffer's full size and starts at a multiple of it: the
+// filesystem then never has to merge a write into a page that the write
+// before left half full.
 void put(report_writer& out, std::string_view text)
 {
-    if (text.size() > out.buffer.size() - out.used) {
+    while (text.size() > out.buffer.size() - out.used) {
+        const std::size_t room = out.buffer.size() - out.used;
+        std::memcpy(out.buffer.data() + out.used, text.data(), room);
+        out.used += room;
         flush(out);
-        if (text.size() > out.buffer.size()) {
-            out.buffer.resize(text.size());
-        }
+        text.remove_prefix(room);
     }
     std::memcpy(out.buffer.data() + out.used, text.data(), text.size());
     out.used += text.size();
@@ -317,7 +333,7 @@ int unmush(std::FILE* demo, std::FILE* report, report_outcome* outcome)
 {
     report_outcome result;
     report_writer out;
-    out.file = report;
+    start_writer(out, report);
 
     const demo::header header = demo::read_header(demo);
     result.header_bytes = header.bytes_read;

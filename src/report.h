@@ -25,5 +25,6 @@ struct report_outcome {
 // Writes the report of `demo` to `report` and closes both streams, the demo
 // first. Returns 0 when the report was written completely, 1 when a write or
 // the closing of the report failed. `outcome`, when given, receives the
-// details; nothing is written to the console.
+// details; nothing is written to the console. Nothing may have been written to
+// `report` before: the writer turns the stream's own buffering off.
 int unmush(std::FILE* demo, std::FILE* report, report_outcome* outcome = nullptr);

@@ -404,4 +404,35 @@ TEST(Report, FailedWriteIsReported)
     EXPECT_EQ(outcome.write_error, ENOSPC);
 }
 
+// ------------------------------------------------------- long reports
+
+// A report many times the size of the writer's buffer, its cells of every
+// length from the cell table in turn, so that the buffer fills up in the
+// middle of pieces of many sizes: it must still come out byte for byte.
+TEST(Report, LongReportComesOutWhole)
+{
+    constexpr int blocks = 60;
+    constexpr int rows = 255;
+    header_fields fields;
+    fields.controllers = 1;
+    std::string demo_blocks;
+    std::string expected;
+    std::size_t next_cell = 0;
+    for (int b = 0; b < blocks; ++b) {
+        std::vector<entry> entries;
+        expected += table_head("00FF0000", rows, "<TH>Controller 1</TH>");
+        for (int left = rows; left > 0; --left) {
+            const cell_case& cell = cell_cases[next_cell++ % std::size(cell_cases)];
+            entries.push_back(cell.input);
+            expected += (left % 2 == 0 ? "<TR class=\"switch\">" : "<TR>") + cell.expected + "</TR>\n";
+        }
+        demo_builder::put_block(demo_blocks, rows, entries);
+        expected += table_end;
+    }
+    expected += closing_line("3C/60");
+    const std::string report = render(demo_with(fields, demo_blocks));
+    ASSERT_GT(report.size(), std::size_t{2} * 1024 * 1024);
+    EXPECT_TRUE(block_section(report) == expected); // a mismatch of megabytes is not worth printing
+}
+
 } // namespace
