@@ -51,8 +51,13 @@ int main(int argc, char** argv)
         }
         return 0;
     }
+    const unsigned long long rows = number(argc, argv, 4, 255);
+    if (rows > 255) {
+        std::fputs("make_demo: a block holds at most 255 rows\n", stderr);
+        return 2;
+    }
     const std::string demo = demo_builder::random_demo(
         number(argc, argv, 2, 600), static_cast<std::uint32_t>(number(argc, argv, 3, 2)),
-        static_cast<std::uint8_t>(number(argc, argv, 4, 255)), static_cast<std::uint32_t>(number(argc, argv, 5, 1)));
+        static_cast<std::uint8_t>(rows), static_cast<std::uint32_t>(number(argc, argv, 5, 1)));
     return write_file(first, demo) ? 0 : 1;
 }
