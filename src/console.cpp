@@ -96,6 +96,7 @@ std::FILE* open_report(const std::string& name, int& error)
 bool is_same_file(std::FILE* file, const std::string& name)
 {
     BY_HANDLE_FILE_INFORMATION open_info{};
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the C runtime hands out the handle as an integer
     const auto open_handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
     if (GetFileInformationByHandle(open_handle, &open_info) == 0) {
         return false;
@@ -112,7 +113,16 @@ bool is_same_file(std::FILE* file, const std::string& name)
            named_info.nFileIndexHigh == open_info.nFileIndexHigh && named_info.nFileIndexLow == open_info.nFileIndexLow;
 }
 
-void wait_for_key() { std::system("PAUSE"); }
+// PAUSE reads its key from standard input, so it runs only when that is the
+// console: from a file it would eat a byte of the input, and from a pipe that
+// stays open it would wait for ever.
+void wait_for_key()
+{
+    DWORD mode = 0;
+    if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0) {
+        std::system("PAUSE");
+    }
+}
 
 #else
 
