@@ -35,49 +35,53 @@ bool ask(const char* prompt, std::string& name)
     return console::read_line(stdin, name);
 }
 
-// Opens the demo, asking for another name until one opens. An empty name is
-// asked for again without a word. Returns nullptr when standard input ends.
-std::FILE* open_demo_asking(std::string& name)
+// Opens `name` with `open`, which says on stderr why a name would not open,
+// and asks with `prompt` for another until one opens. An empty name is asked
+// for again without a word. Returns nullptr when standard input ends.
+template <typename Opener> std::FILE* open_asking(std::string& name, const char* prompt, const char* what, Opener open)
 {
     for (;;) {
         if (!name.empty()) {
-            int error = 0;
-            std::FILE* demo = console::open_demo(name, error);
-            if (demo != nullptr) {
-                return demo;
+            if (std::FILE* file = open(name); file != nullptr) {
+                return file;
             }
-            complain("cannot open " + quoted(name) + " for reading: " + std::strerror(error));
         }
-        if (!ask(demo_prompt, name)) {
-            complain("no demo name given: standard input ended");
+        if (!ask(prompt, name)) {
+            complain(std::string("no ") + what + " name given: standard input ended");
             return nullptr;
         }
     }
 }
 
-// Opens the report, asking for another name until one opens. A name that
-// designates the demo itself is refused before anything is opened for
-// writing, so the demo is never emptied. Returns nullptr when standard input
-// ends.
+std::FILE* open_demo_asking(std::string& name)
+{
+    return open_asking(name, demo_prompt, "demo", [](const std::string& tried) {
+        int error = 0;
+        std::FILE* demo = console::open_demo(tried, error);
+        if (demo == nullptr) {
+            complain("cannot open " + quoted(tried) + " for reading: " + std::strerror(error));
+        }
+        return demo;
+    });
+}
+
+// A name that designates the demo itself is refused before anything is
+// opened for writing, so the demo is never emptied.
 std::FILE* open_report_asking(std::string& name, std::FILE* demo, const std::string& demo_name)
 {
-    for (;;) {
-        if (console::is_same_file(demo, name)) {
-            complain("will not write the report to " + quoted(name) + ": it is the demo " + quoted(demo_name) +
+    return open_asking(name, report_prompt, "report", [demo, &demo_name](const std::string& tried) -> std::FILE* {
+        if (console::is_same_file(demo, tried)) {
+            complain("will not write the report to " + quoted(tried) + ": it is the demo " + quoted(demo_name) +
                      " itself");
-        } else if (!name.empty()) {
-            int error = 0;
-            std::FILE* report = console::open_report(name, error);
-            if (report != nullptr) {
-                return report;
-            }
-            complain("cannot open " + quoted(name) + " for writing: " + std::strerror(error));
-        }
-        if (!ask(report_prompt, name)) {
-            complain("no report name given: standard input ended");
             return nullptr;
         }
-    }
+        int error = 0;
+        std::FILE* report = console::open_report(tried, error);
+        if (report == nullptr) {
+            complain("cannot open " + quoted(tried) + " for writing: " + std::strerror(error));
+        }
+        return report;
+    });
 }
 
 // Tells the user what the report could not show of the demo.
