@@ -1,10 +1,9 @@
 // The executable end to end, in a scratch folder, with standard input piped.
+#include "cli_support.h"
 #include "demo_builder.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <functional>
@@ -14,58 +13,14 @@
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::demo_prompt;
+using test_support::done;
 using test_support::read_file;
+using test_support::report_prompt;
+using test_support::run;
+using test_support::run_result;
+using test_support::worked_demo;
 using test_support::write_file;
-
-struct run_result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string shell_quoted(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') {
-            quoted.append("'\\''");
-        } else {
-            quoted.push_back(c);
-        }
-    }
-    quoted.push_back('\'');
-    return quoted;
-}
-
-// Runs demo2html in `folder` with `args`, feeding it `input`.
-run_result run(const fs::path& folder, const std::vector<std::string>& args, const std::string& input,
-               const std::string& stdout_to = "")
-{
-    write_file(folder / ".stdin", input);
-    std::string command = "cd ";
-    command.append(shell_quoted(folder.string())).append(" && ").append(shell_quoted(DEMO2HTML_EXE));
-    for (const std::string& arg : args) {
-        command.append(" ").append(shell_quoted(arg));
-    }
-    command.append(" < .stdin > ").append(stdout_to.empty() ? ".stdout" : stdout_to).append(" 2> .stderr");
-    const int raw = std::system(command.c_str());
-    run_result result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = read_file(folder / ".stdout");
-    result.err = read_file(folder / ".stderr");
-    return result;
-}
-
-const std::string demo_prompt = "\nfiddle with what file? ";
-const std::string report_prompt = "\noutput text name? ";
-
-std::string done(const std::string& report) { return "\n\nAll done.  Demo is broken down in " + report + ".\n"; }
-
-const std::string& worked_demo()
-{
-    static const std::string bytes = demo_builder::shapes().front().second;
-    return bytes;
-}
 
 struct cli_case {
     const char* what;
