@@ -58,18 +58,18 @@ TEST(BadInput, DemoCutAtEveryByteGivesACompleteReport)
 struct count_case {
     std::uint32_t controllers;
     std::uint8_t rows;    // of the demo's one block
-    const char* summary;  // the controller count as the summary shows it
     bool tables_left_out; // more controllers than a table is drawn for
+    const char* summary;  // the controller count as the summary shows it
 };
 
 const count_case count_cases[] = {
-    {0, 2, "<I>0 - ", false},
-    {1, 2, "<I>1 - ", false},
-    {254, 2, "<I>254 - ", false},
-    {255, 2, "<I>255 - ", true},
-    {0x80000000U, 2, "<I>-2147483648 - ", true},
-    {0xFFFFFFFFU, 2, "<I>-1 - ", true},
-    {254, 255, "<I>254 - ", false},
+    {0, 2, false, "<I>0 - "},
+    {1, 2, false, "<I>1 - "},
+    {254, 2, false, "<I>254 - "},
+    {255, 2, true, "<I>255 - "},
+    {0x80000000U, 2, true, "<I>-2147483648 - "},
+    {0xFFFFFFFFU, 2, true, "<I>-1 - "},
+    {254, 255, false, "<I>254 - "},
 };
 
 // One block of `rows` rows, an entry per controller up to the widest table,
