@@ -128,6 +128,10 @@ void wait_for_key()
 
 namespace {
 
+// A folder to open names in: an open descriptor, or AT_FDCWD (which is
+// negative) for the working folder. -1 is a folder that failed to open.
+bool is_folder(int folder) { return folder >= 0 || folder == AT_FDCWD; }
+
 // A name too long for one system call is opened folder by folder. Returns
 // the folder to open `leaf` in (the working folder for ordinary names), or -1
 // with errno set; a folder other than AT_FDCWD is the caller's to close.
@@ -142,7 +146,7 @@ int folder_for(const std::string& name, std::string& leaf)
     for (std::size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', start)) {
         const std::string part = name.substr(start, slash - start);
         start = slash + 1;
-        if (part.empty() || folder < 0) {
+        if (part.empty() || !is_folder(folder)) {
             continue;
         }
         const int next = openat(folder, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -168,7 +172,7 @@ std::FILE* open_file(const std::string& name, int flags, const char* mode, int& 
 {
     std::string leaf;
     const int folder = folder_for(name, leaf);
-    if (folder < 0 && folder != AT_FDCWD) {
+    if (!is_folder(folder)) {
         error = errno;
         return nullptr;
     }
@@ -210,7 +214,7 @@ bool is_same_file(std::FILE* file, const std::string& name)
     std::string leaf;
     const int folder = folder_for(name, leaf);
     struct stat named_info {};
-    const bool known = (folder >= 0 || folder == AT_FDCWD) && fstatat(folder, leaf.c_str(), &named_info, 0) == 0;
+    const bool known = is_folder(folder) && fstatat(folder, leaf.c_str(), &named_info, 0) == 0;
     release(folder);
     return known && named_info.st_dev == open_info.st_dev && named_info.st_ino == open_info.st_ino;
 }

@@ -1,10 +1,9 @@
 // The executable end to end, in a scratch folder, with standard input piped.
+#include "cli_support.h"
 #include "demo_builder.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <functional>
@@ -14,58 +13,14 @@
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::demo_prompt;
+using test_support::done;
 using test_support::read_file;
+using test_support::report_prompt;
+using test_support::run;
+using test_support::run_result;
+using test_support::worked_demo;
 using test_support::write_file;
-
-struct run_result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string shell_quoted(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') {
-            quoted.append("'\\''");
-        } else {
-            quoted.push_back(c);
-        }
-    }
-    quoted.push_back('\'');
-    return quoted;
-}
-
-// Runs demo2html in `folder` with `args`, feeding it `input`.
-run_result run(const fs::path& folder, const std::vector<std::string>& args, const std::string& input,
-               const std::string& stdout_to = "")
-{
-    write_file(folder / ".stdin", input);
-    std::string command = "cd ";
-    command.append(shell_quoted(folder.string())).append(" && ").append(shell_quoted(DEMO2HTML_EXE));
-    for (const std::string& arg : args) {
-        command.append(" ").append(shell_quoted(arg));
-    }
-    command.append(" < .stdin > ").append(stdout_to.empty() ? ".stdout" : stdout_to).append(" 2> .stderr");
-    const int raw = std::system(command.c_str());
-    run_result result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = read_file(folder / ".stdout");
-    result.err = read_file(folder / ".stderr");
-    return result;
-}
-
-const std::string demo_prompt = "\nfiddle with what file? ";
-const std::string report_prompt = "\noutput text name? ";
-
-std::string done(const std::string& report) { return "\n\nAll done.  Demo is broken down in " + report + ".\n"; }
-
-const std::string& worked_demo()
-{
-    static const std::string bytes = demo_builder::shapes().front().second;
-    return bytes;
-}
 
 struct cli_case {
     const char* what;
@@ -200,6 +155,63 @@ const cli_case cli_cases[] = {
      report_prompt + report_prompt + done("z.htm"),
      "will not write the report to 'demo.bin'",
      "z.htm"},
+    {"demo named like its report, through ./",
+     [](const fs::path& f) { demo_as(f, "x.htm"); },
+     {"./x.htm"},
+     "y.htm\n",
+     0,
+     report_prompt + done("y.htm"),
+     "will not write the report to './x.htm'",
+     "y.htm",
+     "x.htm"},
+    {"a symbolic link to the demo typed at the report prompt",
+     [](const fs::path& f) { fs::create_symlink("demo.bin", f / "link.htm"); },
+     {"demo.bin", "no/such/r.htm"},
+     "link.htm\nz.htm\n",
+     0,
+     report_prompt + report_prompt + done("z.htm"),
+     "will not write the report to 'link.htm'",
+     "z.htm"},
+    {"input ends at the report prompt after the demo was refused as its report",
+     nothing,
+     {"demo.bin", "demo.bin"},
+     "",
+     1,
+     report_prompt,
+     "no report name given: standard input ended",
+     ""},
+    {"input ends after a report name that will not open",
+     nothing,
+     {"demo.bin", "no/such/r.htm"},
+     "no/such/s.htm\n",
+     1,
+     report_prompt + report_prompt,
+     "no report name given: standard input ended",
+     ""},
+    {"last line without a line end is still a name",
+     nothing,
+     {},
+     "demo.bin",
+     0,
+     demo_prompt + done("demo.htm"),
+     "",
+     "demo.htm"},
+    {"directory as the report",
+     [](const fs::path& f) { fs::create_directory(f / "out.htm"); },
+     {"demo.bin", "out.htm"},
+     "r.htm\n",
+     0,
+     report_prompt + done("r.htm"),
+     "cannot open 'out.htm' for writing: Is a directory",
+     "r.htm"},
+    {"/dev/full typed at the report prompt",
+     nothing,
+     {"demo.bin", "no/such/r.htm"},
+     "/dev/full\n",
+     1,
+     report_prompt,
+     "cannot write the report '/dev/full': No space left on device",
+     ""},
     {"names with spaces and UTF-8",
      [](const fs::path& f) { demo_as(f, "my d\xC3\xA9mo \xE2\x98\x85.bin"); },
      {"my d\xC3\xA9mo \xE2\x98\x85.bin"},

@@ -139,6 +139,8 @@ TEST(OpenDemo, TakesNamesLongerThanThePathLimit)
     EXPECT_TRUE(console::is_same_file(demo, name));
     EXPECT_FALSE(console::is_same_file(demo, name + ".other"));
     std::fclose(demo);
+    // The file is in the deepest folder, not in the working folder.
+    EXPECT_FALSE(fs::exists(folder / "demo.bin"));
     fs::current_path(start);
     EXPECT_EQ(std::system(("rm -rf '" + folder.string() + "'").c_str()), 0);
 }

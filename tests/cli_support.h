@@ -1,0 +1,71 @@
+// Running the executable in a scratch folder, with standard input fed from a
+// file, and what it prints at its prompts.
+#pragma once
+
+#include "demo_builder.h"
+#include "test_support.h"
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#ifndef DEMO2HTML_EXE
+#error "DEMO2HTML_EXE must name the demo2html executable"
+#endif
+
+namespace test_support {
+
+struct run_result {
+    int status = -1; // the exit status, or -1 when the program did not exit (a signal)
+    std::string out;
+    std::string err;
+};
+
+inline std::string shell_quoted(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            quoted.append("'\\''");
+        } else {
+            quoted.push_back(c);
+        }
+    }
+    quoted.push_back('\'');
+    return quoted;
+}
+
+// Runs demo2html in `folder` with `args`, feeding it `input`.
+inline run_result run(const std::filesystem::path& folder, const std::vector<std::string>& args,
+                      const std::string& input, const std::string& stdout_to = "")
+{
+    write_file(folder / ".stdin", input);
+    std::string command = "cd ";
+    command.append(shell_quoted(folder.string())).append(" && ").append(shell_quoted(DEMO2HTML_EXE));
+    for (const std::string& arg : args) {
+        command.append(" ").append(shell_quoted(arg));
+    }
+    command.append(" < .stdin > ").append(stdout_to.empty() ? ".stdout" : stdout_to).append(" 2> .stderr");
+    const int raw = std::system(command.c_str());
+    run_result result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = read_file(folder / ".stdout");
+    result.err = read_file(folder / ".stderr");
+    return result;
+}
+
+inline const std::string demo_prompt = "\nfiddle with what file? ";
+inline const std::string report_prompt = "\noutput text name? ";
+
+inline std::string done(const std::string& report) { return "\n\nAll done.  Demo is broken down in " + report + ".\n"; }
+
+inline const std::string& worked_demo()
+{
+    static const std::string bytes = demo_builder::shapes().front().second;
+    return bytes;
+}
+
+} // namespace test_support
