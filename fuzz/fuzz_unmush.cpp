@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -90,26 +91,40 @@ bool ends_with_closing_tags(std::string_view report)
     return report.size() >= closing_tags.size() && report.substr(report.size() - closing_tags.size()) == closing_tags;
 }
 
+// The report stream: every write lands in `collected`. unmush turns the
+// stream's own buffering off, which glibc's open_memstream streams do not
+// survive; a cookie stream takes it as a file would.
+ssize_t collect(void* cookie, const char* bytes, std::size_t size)
+{
+    static_cast<std::string*>(cookie)->append(bytes, size);
+    return static_cast<ssize_t>(size);
+}
+
+std::FILE* open_collector(std::string& collected)
+{
+    cookie_io_functions_t io{};
+    io.write = collect;
+    return fopencookie(&collected, "w", io);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     std::FILE* demo = open_input(data, size);
     require(demo != nullptr, "cannot open the input as a stream");
-    char* report_bytes = nullptr;
-    std::size_t report_size = 0;
-    std::FILE* report = open_memstream(&report_bytes, &report_size);
+    std::string text;
+    std::FILE* report = open_collector(text);
     require(report != nullptr, "cannot open the report stream");
 
-    // unmush closes both streams; the report's bytes stay valid after that.
+    // unmush closes both streams; the collected bytes stay.
     const int status = unmush(demo, report);
-    const std::string_view text(report_bytes, report_size);
+    const std::size_t report_size = text.size();
 
     require(status == 0, "unmush did not return 0");
     require(text.starts_with("<HTML>\n"), "the report does not start with its document head");
     require(report_size <= max_growth * size + fixed_allowance, "the report outgrew its bound");
     require(tables_well_formed(text), "the report's tables are not well formed");
     require(ends_with_closing_tags(text), "the report does not end with its closing tags");
-    std::free(report_bytes);
     return 0;
 }

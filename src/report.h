@@ -26,5 +26,6 @@ struct report_outcome {
 // first. Returns 0 when the report was written completely, 1 when a write or
 // the closing of the report failed. `outcome`, when given, receives the
 // details; nothing is written to the console. Nothing may have been written to
-// `report` before: the writer turns the stream's own buffering off.
+// `report` before: the writer turns the stream's own buffering off (glibc's
+// open_memstream streams do not take that; a file or a cookie stream does).
 int unmush(std::FILE* demo, std::FILE* report, report_outcome* outcome = nullptr);
