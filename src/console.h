@@ -1,39 +1,45 @@
-// What the console driver needs from the system: lines from standard input,
-// the report's name, opening both files safely, and the final key press.
+// What the console driver needs besides files: lines from standard input,
+// names as users type them, the report's name, and the final key press.
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace console {
+
+// The characters that end a folder's name within a path, and the one the
+// program puts there.
+#ifdef _WIN32
+inline constexpr std::string_view folder_separators = "/\\:";
+inline constexpr char path_separator = '\\';
+#else
+inline constexpr std::string_view folder_separators = "/";
+inline constexpr char path_separator = '/';
+#endif
 
 // Reads one line of any length into `line`, without its line end ("\n" or
 // "\r\n"). Returns false when the input ended before the line had a single
 // character.
 bool read_line(std::FILE* in, std::string& line);
 
-// The report's name for a demo: the full stops at the very start are kept,
-// the name is cut at the first full stop after them, and ".htm" is appended.
-std::string report_name_for(std::string_view demo_name);
+// The folder part of a name, with its separator, or "" for a bare name.
+std::string folder_of(std::string_view name, std::string_view separators = folder_separators);
 
-// Opens the demo for binary reading. A directory counts as a failed open.
-// On failure returns nullptr and sets `error` to the errno value.
-std::FILE* open_demo(const std::string& name, int& error);
+// The report's name for a demo, in the demo's folder: in the file name the
+// full stops at its very start are kept, the file name is cut at the first
+// full stop after them, and ".htm" is appended.
+std::string report_name_for(std::string_view demo_name, std::string_view separators = folder_separators);
 
-// Opens (creating or replacing) the report for writing in text mode. On
-// failure returns nullptr and sets `error` to the errno value.
-std::FILE* open_report(const std::string& name, int& error);
+// A name wrapped in one pair of double or single quotes, possibly followed
+// by spaces, as copying a path or dropping a file into a terminal gives it:
+// the name inside the quotes. Nothing for any other name.
+std::optional<std::string> unquoted(std::string_view name);
 
-// True when `name` designates the file open as `file`: the same name, another
-// path to it, or a hard or symbolic link. False when `name` does not exist.
-bool is_same_file(std::FILE* file, const std::string& name);
-
-// True when the folder of `report_name` holds the report's stylesheet.
-bool stylesheet_beside(const std::string& report_name);
-
-// Holds the console open until a key is pressed. Where standard input is not
-// a terminal (a script, a pipe), returns at once without a word.
+// Holds a console window that was opened for the program until a key is
+// pressed (Windows, when standard input is the console). Elsewhere the
+// terminal outlives the program, and this does nothing.
 void wait_for_key();
 
 } // namespace console

@@ -2,7 +2,7 @@
 """Opens demo2html reports in headless Chromium, the way a user sees them.
 
 The reports are written by the program itself (the example demo and a demo
-that shows every icon), with the shipped res/ folder copied beside them, and
+that shows every icon) into an empty folder, where it puts res/ beside them, and
 served from a loopback HTTP server. A small checking page loads each report
 untouched in a frame and writes its verdict into the page, which Chromium's
 --dump-dom prints. It asserts that the stylesheet applied (the "switch"
@@ -216,9 +216,10 @@ def verdict_of(dom):
 
 
 def write_reports(args, site):
-    """Runs demo2html as a user would, with res/ already beside the reports,
-    so that it must not add its note about a missing stylesheet."""
-    shutil.copytree(args.res, os.path.join(site, "res"))
+    """Runs demo2html as a user would, into an empty folder: the program
+    itself must put res/ beside the reports, byte for byte the project's."""
+    if os.listdir(site):
+        raise RuntimeError("%s is not empty" % site)
     shapes = os.path.join(site, "..", "shapes")
     os.makedirs(shapes)
     subprocess.run([args.make_demo, "--shapes", shapes], check=True)
@@ -226,8 +227,13 @@ def write_reports(args, site):
     for report, demo in demos.items():
         done = subprocess.run([args.demo2html, demo, os.path.join(site, report)], stdin=subprocess.DEVNULL,
                               capture_output=True, text=True)
-        if done.returncode != 0 or done.stderr:
+        notes_only = all(line.startswith("demo2html: note: ") for line in done.stderr.splitlines())
+        if done.returncode != 0 or not notes_only:
             raise RuntimeError("demo2html %s failed (%d): %s" % (demo, done.returncode, done.stderr))
+    for name in os.listdir(args.res):
+        with open(os.path.join(args.res, name), "rb") as shipped, open(os.path.join(site, "res", name), "rb") as got:
+            if shipped.read() != got.read():
+                raise RuntimeError("res/%s beside the reports is not the project's" % name)
 
 
 def problems_in(results, scheme):
@@ -292,7 +298,7 @@ def main():
     parser.add_argument("--demo2html", required=True)
     parser.add_argument("--make-demo", required=True)
     parser.add_argument("--example", required=True, help="the example demo")
-    parser.add_argument("--res", required=True, help="the res/ folder to put beside the reports")
+    parser.add_argument("--res", required=True, help="the project's res/ folder, which the program must write beside the reports")
     parser.add_argument("--work", required=True, help="a scratch folder, emptied first")
     parser.add_argument("--screenshots", required=True, help="where report.png and report-dark.png go")
     args = parser.parse_args()

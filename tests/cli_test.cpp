@@ -5,8 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <array>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -68,6 +73,48 @@ const cli_case cli_cases[] = {
      "",
      "demo.htm"},
     {"CRLF line ends are taken off", nothing, {}, "demo.bin\r\n", 0, demo_prompt + done("demo.htm"), "", "demo.htm"},
+    {"-- ends the options: a demo named --help",
+     [](const fs::path& f) { demo_as(f, "--help"); },
+     {"--", "--help"},
+     "",
+     0,
+     done("--help.htm"),
+     "",
+     "--help.htm",
+     "--help"},
+    {"quoted name typed at the demo prompt",
+     nothing,
+     {},
+     "'demo.bin'  \n",
+     0,
+     demo_prompt + done("demo.htm"),
+     "",
+     "demo.htm"},
+    {"double-quoted name typed at the demo prompt",
+     nothing,
+     {},
+     "\"demo.bin\"\n",
+     0,
+     demo_prompt + done("demo.htm"),
+     "",
+     "demo.htm"},
+    {"quoted name that opens as typed is used as typed",
+     [](const fs::path& f) { demo_as(f, "'q.bin'"); },
+     {},
+     "'q.bin'\n",
+     0,
+     demo_prompt + done("'q.htm"),
+     "",
+     "'q.htm",
+     "'q.bin'"},
+    {"quoted name typed at the report prompt",
+     [](const fs::path& f) { fs::create_directory(f / "sub"); },
+     {"demo.bin", "no/such/r.htm"},
+     "'sub/out.htm'\n",
+     0,
+     report_prompt + done("sub/out.htm"),
+     "cannot open 'no/such/r.htm' for writing",
+     "sub/out.htm"},
     {"directory as the demo",
      [](const fs::path& f) { fs::create_directory(f / "dir.bin"); },
      {"dir.bin"},
@@ -295,7 +342,11 @@ TEST(CliWarnings, NameWhatTheReportLeavesOut)
     const warning_case cases[] = {
         {demo_builder::header(many) + std::string(4, '\0'),
          "warning: 'w.bin' has 300 controllers, more than 254; the block tables are left out"},
-        {cut, "warning: 'w.bin' ends early, at offset 244, before the zero word that closes its command blocks"},
+        {cut, "warning: 'w.bin' ends early, at offset 244, before the zero word that closes its command blocks; "
+              "the report shows what was read (1 block)"},
+        {worked_demo().substr(0, 234),
+         "warning: 'w.bin' ends early, at offset 232, before the zero word that closes its command "
+         "blocks; the report shows what was read (0 blocks)"},
         {worked_demo().substr(0, 100), "warning: 'w.bin' ends after 100 bytes, inside its header"},
     };
     for (const warning_case& c : cases) {
@@ -309,14 +360,205 @@ TEST(CliWarnings, NameWhatTheReportLeavesOut)
     }
 }
 
-TEST(CliResources, MissingStylesheetIsPointedOut)
+TEST(CliOptions, AnswerWithoutAsking)
 {
+    struct option_case {
+        std::vector<std::string> args;
+        std::string out_start;
+    };
+    const option_case cases[] = {
+        {{"--help"}, "Usage: demo2html [DEMO [REPORT]]\n"},
+        {{"-h", "demo.bin"}, "Usage: demo2html [DEMO [REPORT]]\n"},
+        {{"--version"}, "demo2html " DEMO2HTML_VERSION "\n"},
+    };
+    for (const option_case& c : cases) {
+        const fs::path folder = test_support::scratch_folder("cli_options");
+        write_file(folder / "demo.bin", worked_demo());
+        const run_result result = run(folder, c.args, "");
+        EXPECT_EQ(result.status, 0) << c.args[0];
+        EXPECT_EQ(result.out.rfind(c.out_start, 0), 0U) << c.args[0] << "\n" << result.out;
+        EXPECT_EQ(result.err, "") << c.args[0];
+        EXPECT_FALSE(fs::exists(folder / "demo.htm")) << c.args[0];
+    }
+}
+
+// ---------------------------------------------------------------- res/
+
+// The files a report shows, as the project keeps them.
+std::vector<std::string> resource_names()
+{
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(DEMO2HTML_RES_SOURCE)) {
+        names.push_back(entry.path().filename().string());
+    }
+    return names;
+}
+
+struct resource_case {
+    const char* what;
+    std::function<void(const fs::path&)> prepare;
+    std::vector<std::string> args;
+    std::string res;       // where res/ must be complete ("" for nowhere)
+    std::string err_piece; // a piece standard error must hold ("" for empty stderr)
+    std::string kept = ""; // a file of res/ that must still hold "mine"
+};
+
+const resource_case resource_cases[] = {
+    {"none beside the report: all written",
+     nothing,
+     {"demo.bin"},
+     "res",
+     "note: wrote the report's stylesheet "
+     "and icons into 'res' (19 files)"},
+    {"beside a report in another folder",
+     [](const fs::path& f) { fs::create_directory(f / "out"); },
+     {"demo.bin", "out/r.htm"},
+     "out/res",
+     "into 'out/res' (19 files)"},
+    {"an existing file is kept",
+     [](const fs::path& f) {
+         fs::create_directory(f / "res");
+         write_file(f / "res" / "pretty.css", "mine");
+     },
+     {"demo.bin"},
+     "res",
+     "(18 files)",
+     "pretty.css"},
+    {"all in place: nothing written, nothing said",
+     [](const fs::path& f) { fs::copy(DEMO2HTML_RES_SOURCE, f / "res"); },
+     {"demo.bin"},
+     "res",
+     ""},
+    {"a report to a device: nothing written", nothing, {"demo.bin", "/dev/null"}, "", ""},
+    {"res is a file: a warning, and the report stands",
+     [](const fs::path& f) { write_file(f / "res", "mine"); },
+     {"demo.bin"},
+     "",
+     "warning: cannot write the folder 'res': Not a directory; the report shows without its stylesheet and icons"},
+};
+
+void PrintTo(const resource_case& c, std::ostream* os) { *os << c.what; }
+
+class CliResources : public testing::TestWithParam<resource_case> {};
+
+TEST_P(CliResources, AreWrittenBesideTheReportWhereMissing)
+{
+    const resource_case& c = GetParam();
     const fs::path folder = test_support::scratch_folder("cli_res");
     write_file(folder / "demo.bin", worked_demo());
-    EXPECT_NE(run(folder, {"demo.bin"}, "").err.find("note: no res/pretty.css beside 'demo.htm'"), std::string::npos);
-    fs::create_directory(folder / "res");
-    write_file(folder / "res" / "pretty.css", "");
-    EXPECT_EQ(run(folder, {"demo.bin"}, "").err, "");
+    c.prepare(folder);
+    const run_result result = run(folder, c.args, "");
+    EXPECT_EQ(result.status, 0) << result.err;
+    if (c.err_piece.empty()) {
+        EXPECT_EQ(result.err, "");
+    } else {
+        EXPECT_NE(result.err.find(c.err_piece), std::string::npos) << result.err;
+    }
+    if (!c.res.empty()) {
+        for (const std::string& name : resource_names()) {
+            const std::string expected = name == c.kept ? "mine" : read_file(fs::path(DEMO2HTML_RES_SOURCE) / name);
+            EXPECT_EQ(read_file(folder / c.res / name), expected) << name;
+        }
+        // Nothing else: no part file is left behind.
+        EXPECT_EQ(static_cast<std::size_t>(std::distance(fs::directory_iterator(folder / c.res), {})),
+                  resource_names().size());
+    } else {
+        EXPECT_FALSE(fs::is_directory(folder / "res"));
+        EXPECT_FALSE(fs::exists("/dev/res"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliResources, testing::ValuesIn(resource_cases));
+
+TEST(CliResourcesAtOnce, RunsIntoOneFolderSideBySideAllSucceed)
+{
+    const fs::path folder = test_support::scratch_folder("cli_res_at_once");
+    std::string command = "cd " + test_support::shell_quoted(folder.string()) + " && for i in 1 2 3 4 5 6; do (" +
+                          test_support::shell_quoted(DEMO2HTML_EXE) +
+                          " d$i.bin </dev/null >/dev/null 2>&1; echo $? >status$i) & done; wait";
+    for (int i = 1; i <= 6; ++i) {
+        write_file(folder / std::string("d").append(std::to_string(i)).append(".bin"), worked_demo());
+    }
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    for (int i = 1; i <= 6; ++i) {
+        EXPECT_EQ(read_file(folder / std::string("status").append(std::to_string(i))), "0\n") << i;
+    }
+    for (const std::string& name : resource_names()) {
+        EXPECT_EQ(read_file(folder / "res" / name), read_file(fs::path(DEMO2HTML_RES_SOURCE) / name)) << name;
+    }
+}
+
+// ---------------------------------------------------------------- prompts on pipes
+
+// Runs demo2html with both standard streams on pipes, as a script that drives
+// its prompts does: the answer is sent only once the prompt has arrived.
+// True when it arrived within five seconds.
+bool prompt_arrives_before_the_answer(const fs::path& folder, const std::vector<std::string>& args,
+                                      const std::string& prompt, const std::string& answer)
+{
+    int to_program[2];
+    int from_program[2];
+    if (pipe(to_program) != 0 || pipe(from_program) != 0) {
+        return false;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(to_program[0], STDIN_FILENO);
+        dup2(from_program[1], STDOUT_FILENO);
+        for (const int fd : {to_program[0], to_program[1], from_program[0], from_program[1]}) {
+            close(fd);
+        }
+        std::vector<std::string> argv_strings = {DEMO2HTML_EXE};
+        argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : argv_strings) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        if (chdir(folder.c_str()) == 0 && std::freopen("/dev/null", "w", stderr) != nullptr) {
+            execv(DEMO2HTML_EXE, argv.data());
+        }
+        _exit(127);
+    }
+    close(to_program[0]);
+    close(from_program[1]);
+    std::string seen;
+    pollfd ready{from_program[0], POLLIN, 0};
+    std::array<char, 256> chunk{};
+    while (seen.find(prompt) == std::string::npos && poll(&ready, 1, 5000) > 0) {
+        const ssize_t n = read(from_program[0], chunk.data(), chunk.size());
+        if (n <= 0) {
+            break;
+        }
+        seen.append(chunk.data(), static_cast<std::size_t>(n));
+    }
+    const bool arrived = seen.find(prompt) != std::string::npos;
+    EXPECT_EQ(write(to_program[1], answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
+    close(to_program[1]);
+    while (read(from_program[0], chunk.data(), chunk.size()) > 0) {
+    }
+    close(from_program[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return arrived;
+}
+
+TEST(CliPrompts, ReachAPipeBeforeTheAnswerIsRead)
+{
+    struct prompt_case {
+        std::vector<std::string> args;
+        std::string prompt;
+        std::string answer;
+    };
+    const prompt_case cases[] = {
+        {{}, demo_prompt, "demo.bin\n"},
+        {{"demo.bin", "no/such/r.htm"}, report_prompt, "out.htm\n"},
+    };
+    for (const prompt_case& c : cases) {
+        const fs::path folder = test_support::scratch_folder("cli_pipe");
+        write_file(folder / "demo.bin", worked_demo());
+        EXPECT_TRUE(prompt_arrives_before_the_answer(folder, c.args, c.prompt, c.answer)) << c.prompt;
+    }
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "console.h"
+#include "files.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -7,16 +8,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
 
-TEST(ReportName, IsDerivedFromTheDemoName)
+TEST(ReportName, IsDerivedFromTheDemosFileName)
 {
     struct name_case {
         const char* demo;
         const char* report;
+        std::string_view separators = "/";
     };
     const name_case cases[] = {
         {"demo.bin", "demo.htm"},
@@ -26,8 +31,13 @@ TEST(ReportName, IsDerivedFromTheDemoName)
         {"..\\demo.bin", "..\\demo.htm"},
         {"./demo.bin", "./demo.htm"},
         {"../demo.bin", "../demo.htm"},
-        {"old.runs\\demo.bin", "old.htm"},
-        {"old.runs/demo.bin", "old.htm"},
+        {"old.runs/demo.bin", "old.runs/demo.htm"},
+        {"../../mydemos/run1.demo", "../../mydemos/run1.htm"},
+        {".hidden/run.demo", ".hidden/run.htm"},
+        {"/abs/john.doe/..x.y", "/abs/john.doe/..x.htm"},
+        {"Z:\\Users\\john.doe\\Downloads\\run.demo", "Z:\\Users\\john.doe\\Downloads\\run.htm", "/\\:"},
+        {"C:run.demo", "C:run.htm", "/\\:"},
+        {"old.runs\\demo.bin", "old.runs\\demo.htm", "/\\:"},
         {"...", "....htm"},
         {".hidden", ".hidden.htm"},
         {"x.htm", "x.htm"},
@@ -35,10 +45,33 @@ TEST(ReportName, IsDerivedFromTheDemoName)
         {"", ".htm"},
     };
     for (const name_case& c : cases) {
-        EXPECT_EQ(console::report_name_for(c.demo), c.report) << c.demo;
+        EXPECT_EQ(console::report_name_for(c.demo, c.separators), c.report) << c.demo;
     }
     const std::string long_name(5000, 'n');
     EXPECT_EQ(console::report_name_for(long_name + ".bin"), long_name + ".htm");
+}
+
+TEST(Unquoted, TakesOffOnePairOfQuotes)
+{
+    struct quote_case {
+        const char* typed;
+        std::optional<std::string> inner;
+    };
+    const quote_case cases[] = {
+        {"\"C:\\demos\\run.demo\"", "C:\\demos\\run.demo"},
+        {"'/home/me/run.demo' ", "/home/me/run.demo"},
+        {"'a b'   ", "a b"},
+        {"\"'x'\"", "'x'"},
+        {"''", ""},
+        {"plain", std::nullopt},
+        {"'half", std::nullopt},
+        {"\"mixed'", std::nullopt},
+        {"'", std::nullopt},
+        {" 'lead'", std::nullopt},
+    };
+    for (const quote_case& c : cases) {
+        EXPECT_EQ(console::unquoted(c.typed), c.inner) << c.typed;
+    }
 }
 
 TEST(ReadLine, TakesOneLineWithoutItsEnd)
@@ -82,7 +115,7 @@ TEST(SameFile, SeesThroughPathsAndLinks)
     fs::create_directories(folder / "sub");
 
     int error = 0;
-    std::FILE* demo = console::open_demo((folder / "x.htm").string(), error);
+    std::FILE* demo = files::open_demo((folder / "x.htm").string(), error);
     ASSERT_NE(demo, nullptr);
     struct same_case {
         fs::path name;
@@ -94,7 +127,7 @@ TEST(SameFile, SeesThroughPathsAndLinks)
         {folder / "missing.htm", false}, {folder / "sub", false},
     };
     for (const same_case& c : cases) {
-        EXPECT_EQ(console::is_same_file(demo, c.name.string()), c.same) << c.name;
+        EXPECT_EQ(files::is_same_file(demo, c.name.string()), c.same) << c.name;
     }
     std::fclose(demo);
 }
@@ -103,15 +136,58 @@ TEST(OpenDemo, RefusesFoldersAndMissingFiles)
 {
     const std::filesystem::path folder = test_support::scratch_folder("open_demo");
     int error = 0;
-    EXPECT_EQ(console::open_demo(folder.string(), error), nullptr);
+    EXPECT_EQ(files::open_demo(folder.string(), error), nullptr);
     EXPECT_EQ(error, EISDIR);
-    EXPECT_EQ(console::open_demo((folder / "missing").string(), error), nullptr);
+    EXPECT_EQ(files::open_demo((folder / "missing").string(), error), nullptr);
     EXPECT_EQ(error, ENOENT);
-    EXPECT_EQ(console::open_report(folder.string(), error), nullptr);
+    EXPECT_EQ(files::open_report(folder.string(), error), nullptr);
     EXPECT_EQ(error, EISDIR);
 }
 
-// A path longer than one system call takes still opens, folder by folder.
+TEST(WriteNewFile, NeverReplacesAndLeavesNoPart)
+{
+    namespace fs = std::filesystem;
+    const fs::path folder = test_support::scratch_folder("write_new");
+    test_support::write_file(folder / "taken", "mine");
+    fs::create_symlink(folder / "nowhere", folder / "dangling");
+    struct new_file_case {
+        const char* name;
+        int error;
+        const char* bytes_after; // nullptr where nothing may exist
+    };
+    const new_file_case cases[] = {
+        {"free", 0, "new"},
+        {"taken", EEXIST, "mine"},
+        {"dangling", EEXIST, nullptr},
+        {"missing/free", ENOENT, nullptr},
+    };
+    const std::vector<unsigned char> bytes = {'n', 'e', 'w'};
+    for (const new_file_case& c : cases) {
+        EXPECT_EQ(files::write_new_file((folder / c.name).string(), bytes), c.error) << c.name;
+        EXPECT_EQ(test_support::read_file(folder / c.name), c.bytes_after != nullptr ? c.bytes_after : "") << c.name;
+    }
+    EXPECT_FALSE(fs::exists(folder / "nowhere")) << "a link was followed";
+    // The folder holds the three names it was given and no part file.
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 3);
+}
+
+std::size_t open_descriptors()
+{
+    namespace fs = std::filesystem;
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{}));
+}
+
+std::string doubled_slashes(const std::string& name)
+{
+    std::string doubled;
+    for (const char c : name) {
+        doubled += c == '/' ? "//" : std::string(1, c);
+    }
+    return doubled;
+}
+
+// A path longer than one system call takes still opens, folder by folder,
+// relative or absolute, with doubled slashes, and leaves no folder open.
 TEST(OpenDemo, TakesNamesLongerThanThePathLimit)
 {
     namespace fs = std::filesystem;
@@ -119,28 +195,40 @@ TEST(OpenDemo, TakesNamesLongerThanThePathLimit)
     const fs::path start = fs::current_path();
     // Made one folder at a time: no single call may take the whole path.
     fs::current_path(folder);
-    std::string name;
-    while (name.size() < 5000) {
-        const std::string part(200, static_cast<char>('a' + name.size() % 26));
+    std::string deep;
+    while (deep.size() < 5000) {
+        const std::string part(200, static_cast<char>('a' + deep.size() % 26));
         fs::create_directory(part);
         fs::current_path(part);
-        name += part + "/";
+        deep += part + "/";
     }
     fs::current_path(folder);
-    name += "demo.bin";
+    const std::string absolute = folder.string() + "/" + deep;
+    const std::string names[] = {deep, absolute, doubled_slashes(deep),
+                                 std::string("/").append(doubled_slashes(absolute))};
 
-    int error = 0;
-    std::FILE* report = console::open_report(name, error);
-    ASSERT_NE(report, nullptr) << std::strerror(error);
-    std::fputs("bytes", report);
-    std::fclose(report);
-    std::FILE* demo = console::open_demo(name, error);
-    ASSERT_NE(demo, nullptr) << std::strerror(error);
-    EXPECT_TRUE(console::is_same_file(demo, name));
-    EXPECT_FALSE(console::is_same_file(demo, name + ".other"));
-    std::fclose(demo);
-    // The file is in the deepest folder, not in the working folder.
+    const std::vector<unsigned char> bytes = {'n', 'e', 'w'};
+    for (const std::string& path : names) {
+        const std::string name = path + "demo.bin";
+        const std::size_t descriptors = open_descriptors();
+        int error = 0;
+        std::FILE* report = files::open_report(name, error);
+        ASSERT_NE(report, nullptr) << std::strerror(error) << " " << name.substr(0, 30);
+        std::fputs("bytes", report);
+        std::fclose(report);
+        std::FILE* demo = files::open_demo(name, error);
+        ASSERT_NE(demo, nullptr) << std::strerror(error);
+        EXPECT_TRUE(files::is_same_file(demo, name));
+        EXPECT_FALSE(files::is_same_file(demo, name + ".other"));
+        std::fclose(demo);
+        EXPECT_EQ(files::make_folder(path + "res"), 0);
+        // Every form of the name reaches the same file: only the first writes it.
+        EXPECT_EQ(files::write_new_file(path + "res/new", bytes), &path == &names[0] ? 0 : EEXIST);
+        EXPECT_EQ(open_descriptors(), descriptors) << "a folder was left open";
+    }
+    // The files are in the deepest folder, not in the working folder.
     EXPECT_FALSE(fs::exists(folder / "demo.bin"));
+    EXPECT_FALSE(fs::exists(folder / "res"));
     fs::current_path(start);
     EXPECT_EQ(std::system(("rm -rf '" + folder.string() + "'").c_str()), 0);
 }

@@ -391,17 +391,38 @@ TEST(Blocks, EveryPrefixGivesAWellFormedReport)
     }
 }
 
-TEST(Report, FailedWriteIsReported)
+// A report stream that takes every write and fails to close, as a file on a
+// full or vanished network share can.
+std::FILE* stream_failing_at_close()
 {
-    std::FILE* full = std::fopen("/dev/full", "w");
-    if (full == nullptr) {
-        GTEST_SKIP() << "no /dev/full here";
-    }
+    cookie_io_functions_t io{};
+    io.write = [](void*, const char*, std::size_t size) { return static_cast<ssize_t>(size); };
+    io.close = [](void*) {
+        errno = EIO;
+        return -1;
+    };
+    return fopencookie(nullptr, "w", io);
+}
+
+TEST(Report, FailedWriteOrCloseIsReported)
+{
+    struct failing_case {
+        const char* what;
+        std::FILE* report;
+        int error;
+    };
+    const failing_case cases[] = {
+        {"a write", std::fopen("/dev/full", "w"), ENOSPC},
+        {"the close", stream_failing_at_close(), EIO},
+    };
     const std::filesystem::path folder = test_support::scratch_folder("full");
     test_support::write_file(folder / "in.demo", demo_builder::shapes().front().second);
-    report_outcome outcome;
-    EXPECT_EQ(unmush(std::fopen((folder / "in.demo").string().c_str(), "rb"), full, &outcome), 1);
-    EXPECT_EQ(outcome.write_error, ENOSPC);
+    for (const failing_case& c : cases) {
+        ASSERT_NE(c.report, nullptr) << c.what;
+        report_outcome outcome;
+        EXPECT_EQ(unmush(std::fopen((folder / "in.demo").string().c_str(), "rb"), c.report, &outcome), 1) << c.what;
+        EXPECT_EQ(outcome.write_error, c.error) << c.what;
+    }
 }
 
 // ------------------------------------------------------- long reports
