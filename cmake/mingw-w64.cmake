@@ -4,7 +4,7 @@
 #   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 #
 # The executable is linked statically, C and C++ runtimes included, so
-# demo2html.exe needs no DLL beside it. The tests are not built.
+# demo2html.exe needs no DLL beside it. Neither the tests nor tools/ are built.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
