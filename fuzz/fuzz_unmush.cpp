@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(report != nullptr, "cannot open the report stream");
 
     // unmush closes both streams; the collected bytes stay.
-    const int status = unmush(demo, report);
+    const int status = report::unmush(demo, report);
     const std::size_t report_size = text.size();
 
     require(status == 0, "unmush did not return 0");

@@ -1,5 +1,7 @@
 #include "demo_format.h"
 
+#include "last_error.h"
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -34,7 +36,7 @@ std::size_t read_fully(std::FILE* file, unsigned char* out, std::size_t size, in
         got += n;
         if (n == 0) {
             if (std::ferror(file) != 0) {
-                read_error = errno != 0 ? errno : EIO;
+                read_error = errors::last_errno();
             }
             break;
         }

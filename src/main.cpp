@@ -162,11 +162,11 @@ std::FILE* open_report_asking(std::string& name, std::FILE* demo, const std::str
 }
 
 // Tells the user what the report could not show of the demo.
-void warn_about(const report_outcome& outcome, const std::string& demo_name)
+void warn_about(const report::outcome& outcome, const std::string& demo_name)
 {
     if (outcome.tables_left_out) {
         tell(kind::warning, quoted(demo_name) + " has " + std::to_string(outcome.controllers) +
-                                " controllers, more than " + std::to_string(max_table_controllers) +
+                                " controllers, more than " + std::to_string(report::max_table_controllers) +
                                 "; the block tables are left out");
     }
     if (outcome.read_error != 0) {
@@ -218,8 +218,8 @@ int convert(const std::vector<std::string>& names)
 
     // A report sent to a device or a pipe has no folder to show it from.
     const bool report_is_file = files::is_regular_file(report);
-    report_outcome outcome;
-    const int written = unmush(demo, report, &outcome);
+    report::outcome outcome;
+    const int written = report::unmush(demo, report, &outcome);
     warn_about(outcome, demo_name);
     if (written != 0) {
         tell(kind::error, "cannot write the report " + quoted(report_name) + ": " + std::strerror(outcome.write_error) +

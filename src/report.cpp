@@ -1,6 +1,9 @@
 #include "report.h"
 
 #include "demo_format.h"
+#include "icons.h"
+#include "report_writer.h"
+#include "resources.h"
 
 #include <algorithm>
 #include <array>
@@ -11,6 +14,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace report {
 
 namespace {
 
@@ -48,38 +53,30 @@ struct bit_label {
     const char* clear;
 };
 
+// The screen mode: its width (unless the screen is cinema) and its ratio.
 constexpr bit_label screen_width = {demo::wide_bit, "Wide", "Full"};
+constexpr bit_label screen_ratio = {demo::ratio_bit, "16:9", "Normal"};
+
+struct option_label {
+    const char* caption;
+    bit_label label;
+};
 
 // The options shown after the screen mode, in the order the summary lists them.
-constexpr std::array<bit_label, 7> option_labels = {{
-    {demo::ratio_bit, "16:9", "Normal"},
-    {demo::ammo_bit, "On", "Off"},
-    {demo::look_ahead_bit, "On", "Off"},
-    {demo::sight_bit, "On", "Off"},
-    {demo::aim_control_bit, "Toggle", "Hold"},
-    {demo::auto_aim_bit, "On", "Off"},
-    {demo::look_updown_bit, "Upright", "Reverse"},
+constexpr std::array<option_label, 6> option_labels = {{
+    {"Ammo On-Screen", {demo::ammo_bit, "On", "Off"}},
+    {"Look Ahead", {demo::look_ahead_bit, "On", "Off"}},
+    {"Sight On-Screen", {demo::sight_bit, "On", "Off"}},
+    {"Aim Control", {demo::aim_control_bit, "Toggle", "Hold"}},
+    {"Auto Aim", {demo::auto_aim_bit, "On", "Off"}},
+    {"Look Up/Down", {demo::look_updown_bit, "Upright", "Reverse"}},
 }};
 
-// What each bit of an input entry's button bytes shows, bit 0 first.
-constexpr std::array<const char*, 8> c_button_pieces = {
-    "<IMG SRC=\"res/CLT.png\"></IMG>",
-    "<IMG SRC=\"res/CRT.png\"></IMG>",
-    "<IMG SRC=\"res/CDN.png\"></IMG>",
-    "<IMG SRC=\"res/CUP.png\"></IMG>",
-    "<IMG SRC=\"res/R.png\"></IMG>",
-    "<IMG SRC=\"res/L.png\"></IMG>",
-    "reserved1 ",
-    "reserved2 ",
-};
-constexpr std::array<const char*, 8> main_button_pieces = {
-    "<IMG SRC=\"res/LT.png\"></IMG>", "<IMG SRC=\"res/RT.png\"></IMG>", "<IMG SRC=\"res/DN.png\"></IMG>",
-    "<IMG SRC=\"res/UP.png\"></IMG>", "<IMG SRC=\"res/S.png\"></IMG>",  "<IMG SRC=\"res/Z.png\"></IMG>",
-    "<IMG SRC=\"res/B.png\"></IMG>",  "<IMG SRC=\"res/A.png\"></IMG>",
-};
+// What the reserved bits 6 and 7 of an input entry's byte 2 show.
+constexpr std::array<const char*, 2> reserved_bit_texts = {"reserved1 ", "reserved2 "};
 
-constexpr const char* stick_x_format = "<TD><IMG SRC=\"res/%s\"></IMG> %3d%% ";
-constexpr const char* stick_y_format = "<IMG SRC=\"res/%s\"></IMG> %3d%% ";
+constexpr const char* percent_format = " %3d%% ";
+constexpr const char* cell_start = "<TD>";
 constexpr const char* cell_end = "</TD>";
 constexpr const char* row_open = "<TR>";
 constexpr const char* striped_row_open = "<TR class=\"switch\">";
@@ -105,54 +102,6 @@ const char* label_for(std::uint8_t byte, const bit_label& label)
 
 // ---------------------------------------------------------------- output
 
-// Collects the report in a buffer of 256 KiB and hands it to the stream in
-// writes of that size. After the first failed write it keeps the error and
-// drops the rest.
-struct report_writer {
-    std::FILE* file = nullptr;
-    std::vector<char> buffer = std::vector<char>(std::size_t{256} * 1024);
-    std::size_t used = 0;
-    int error = 0;
-};
-
-// Binds the writer to a report stream that nothing has been written to yet.
-// The writer hands the stream whole buffers, so the stream keeps no buffer of
-// its own: with one, each buffer would reach the file as two writes, a small
-// one and the rest, and small writes cost the filesystem much more per byte.
-void start_writer(report_writer& out, std::FILE* report)
-{
-    out.file = report;
-    std::setvbuf(report, nullptr, _IONBF, 0);
-}
-
-void flush(report_writer& out)
-{
-    if (out.error == 0 && out.used > 0) {
-        errno = 0;
-        if (std::fwrite(out.buffer.data(), 1, out.used, out.file) != out.used) {
-            out.error = errno != 0 ? errno : EIO;
-        }
-    }
-    out.used = 0;
-}
-
-// Fills the buffer to the brim before each write, so that every write but the
-// last is of the buffer's full size and starts at a multiple of it: the
-// filesystem then never has to merge a write into a page that the write
-// before left half full.
-void put(report_writer& out, std::string_view text)
-{
-    while (text.size() > out.buffer.size() - out.used) {
-        const std::size_t room = out.buffer.size() - out.used;
-        std::memcpy(out.buffer.data() + out.used, text.data(), room);
-        out.used += room;
-        flush(out);
-        text.remove_prefix(room);
-    }
-    std::memcpy(out.buffer.data() + out.used, text.data(), text.size());
-    out.used += text.size();
-}
-
 std::string formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 std::string formatted(const char* format, ...)
@@ -177,18 +126,41 @@ struct cell_pieces {
     std::array<std::string, 256> main_buttons; // closes the cell
 };
 
-std::string stick_piece(const char* format, int value, const char* negative_image, const char* positive_image)
+std::string image_tag(std::string_view icon)
 {
-    const int magnitude = value < 0 ? -value : value;
-    return formatted(format, value < 0 ? negative_image : positive_image, magnitude);
+    return std::string("<IMG SRC=\"").append(resources::folder_name).append("/").append(icon).append(".png\"></IMG>");
 }
 
-std::string button_piece(unsigned byte, const std::array<const char*, 8>& bit_pieces)
+std::string stick_piece(int value, const std::array<std::string_view, 2>& images)
+{
+    const bool negative = value < 0;
+    return image_tag(images[negative ? 1 : 0]) + formatted(percent_format, negative ? -value : value);
+}
+
+// What each bit of a button byte shows, bit 0 first.
+using bit_pieces = std::array<std::string, 8>;
+
+bit_pieces c_button_bit_pieces()
+{
+    bit_pieces bits;
+    std::transform(icons::c_buttons.begin(), icons::c_buttons.end(), bits.begin(), image_tag);
+    std::copy(reserved_bit_texts.begin(), reserved_bit_texts.end(), bits.begin() + icons::c_buttons.size());
+    return bits;
+}
+
+bit_pieces main_button_bit_pieces()
+{
+    bit_pieces bits;
+    std::transform(icons::main_buttons.begin(), icons::main_buttons.end(), bits.begin(), image_tag);
+    return bits;
+}
+
+std::string button_piece(unsigned byte, const bit_pieces& bits)
 {
     std::string piece;
-    for (unsigned bit = 0; bit < bit_pieces.size(); ++bit) {
+    for (unsigned bit = 0; bit < bits.size(); ++bit) {
         if ((byte & (1U << bit)) != 0) {
-            piece += bit_pieces[bit];
+            piece += bits[bit];
         }
     }
     return piece;
@@ -196,13 +168,15 @@ std::string button_piece(unsigned byte, const std::array<const char*, 8>& bit_pi
 
 cell_pieces build_cell_pieces()
 {
+    const bit_pieces c_bits = c_button_bit_pieces();
+    const bit_pieces main_bits = main_button_bit_pieces();
     cell_pieces p;
     for (unsigned byte = 0; byte < 256; ++byte) {
         const int value = byte < 128 ? static_cast<int>(byte) : static_cast<int>(byte) - 256; // signed 8-bit
-        p.stick_x[byte] = stick_piece(stick_x_format, value, "SLT.png", "SRT.png");
-        p.stick_y[byte] = stick_piece(stick_y_format, value, "SDN.png", "SUP.png");
-        p.c_buttons[byte] = button_piece(byte, c_button_pieces);
-        p.main_buttons[byte] = button_piece(byte, main_button_pieces) + cell_end;
+        p.stick_x[byte] = cell_start + stick_piece(value, icons::stick_x);
+        p.stick_y[byte] = stick_piece(value, icons::stick_y);
+        p.c_buttons[byte] = button_piece(byte, c_bits);
+        p.main_buttons[byte] = button_piece(byte, main_bits) + cell_end;
     }
     return p;
 }
@@ -213,7 +187,7 @@ const cell_pieces& pieces()
     return built;
 }
 
-void put_cell(report_writer& out, const cell_pieces& p, const unsigned char* entry)
+void put_cell(writer& out, const cell_pieces& p, const unsigned char* entry)
 {
     put(out, p.stick_x[entry[0]]);
     put(out, p.stick_y[entry[1]]);
@@ -223,9 +197,11 @@ void put_cell(report_writer& out, const cell_pieces& p, const unsigned char* ent
 
 // ---------------------------------------------------------------- sections
 
-void put_header_section(report_writer& out, const demo::header& h)
+void put_header_section(writer& out, const demo::header& h)
 {
-    put(out, "<HTML>\n<HEAD><LINK REL=\"stylesheet\" HREF=\"res/pretty.css\"></LINK></HEAD>\n<BODY>\n<H1>");
+    put(out, "<HTML>\n<HEAD><LINK REL=\"stylesheet\" HREF=\"");
+    put(out, resources::stylesheet_path);
+    put(out, "\"></LINK></HEAD>\n<BODY>\n<H1>");
     put(out, stage_title(demo::stage_code(h)));
     put(out, formatted("</H1>\n<P><B>Size:</B> <I>%X</I>\n<BR />", demo::size_word(h)));
     const std::uint32_t seconds = demo::time_word(h);
@@ -240,13 +216,11 @@ void put_header_section(report_writer& out, const demo::header& h)
     } else {
         put(out, formatted("%s; ", label_for(options, screen_width)));
     }
-    put(out, formatted("%s</I>\n<BR /><B>Ammo On-Screen:</B> <I>%s</I>\n<BR /><B>Look Ahead:</B> <I>%s</I>\n"
-                       "<BR /><B>Sight On-Screen:</B> <I>%s</I>\n<BR /><B>Aim Control:</B> <I>%s</I>\n"
-                       "<BR /><B>Auto Aim:</B> <I>%s</I>\n<BR /><B>Look Up/Down:</B> <I>%s</I>\n<BR />",
-                       label_for(options, option_labels[0]), label_for(options, option_labels[1]),
-                       label_for(options, option_labels[2]), label_for(options, option_labels[3]),
-                       label_for(options, option_labels[4]), label_for(options, option_labels[5]),
-                       label_for(options, option_labels[6])));
+    put(out, formatted("%s</I>\n", label_for(options, screen_ratio)));
+    for (const option_label& option : option_labels) {
+        put(out, formatted("<BR /><B>%s:</B> <I>%s</I>\n", option.caption, label_for(options, option.label)));
+    }
+    put(out, "<BR />");
     put(out, formatted("<BR /><B>Controllers:</B> <I>%i - ", static_cast<std::int32_t>(demo::controller_count(h))));
     put(out, control_styles[setup & demo::control_style_mask]);
 }
@@ -263,7 +237,7 @@ std::string heading_row(std::uint32_t controllers)
 
 // Writes the rows of one block; returns false when the demo ended inside it,
 // after closing the row that was open.
-bool put_rows(report_writer& out, demo::word_reader& in, unsigned rows, std::uint32_t controllers)
+bool put_rows(writer& out, demo::word_reader& in, unsigned rows, std::uint32_t controllers)
 {
     if (controllers == 0) {
         return true;
@@ -291,13 +265,13 @@ bool put_rows(report_writer& out, demo::word_reader& in, unsigned rows, std::uin
 }
 
 // Walks the command blocks up to the zero word, a table per block.
-void put_block_tables(report_writer& out, demo::word_reader& in, std::uint32_t controllers, report_outcome& outcome)
+void put_block_tables(writer& out, demo::word_reader& in, std::uint32_t controllers, outcome& walk)
 {
     const std::string headings = heading_row(controllers);
     std::array<unsigned char, demo::word_size> word{};
     while (out.error == 0) {
         if (!demo::next_word(in, word.data())) {
-            outcome.ended_early = true;
+            walk.ended_early = true;
             break;
         }
         if (demo::ends_stream(word.data())) {
@@ -309,19 +283,19 @@ void put_block_tables(report_writer& out, demo::word_reader& in, std::uint32_t c
         put(out, headings);
         const bool whole = put_rows(out, in, rows, controllers);
         put(out, "\n</TABLE>\n");
-        ++outcome.blocks;
+        ++walk.blocks;
         if (!whole) {
-            outcome.ended_early = true;
+            walk.ended_early = true;
             break;
         }
     }
-    if (outcome.ended_early) {
-        outcome.end_offset = in.offset;
-        outcome.read_error = in.read_error;
+    if (walk.ended_early) {
+        walk.end_offset = in.offset;
+        walk.read_error = in.read_error;
     }
 }
 
-void put_closing_line(report_writer& out, std::uint64_t blocks)
+void put_closing_line(writer& out, std::uint64_t blocks)
 {
     const auto count = static_cast<unsigned long long>(blocks);
     put(out, formatted("\n<P><B>Final Count of Command Blocks:</B> <I>%llX/%llu</I>\n</BODY></HTML>", count, count));
@@ -329,40 +303,37 @@ void put_closing_line(report_writer& out, std::uint64_t blocks)
 
 } // namespace
 
-int unmush(std::FILE* demo, std::FILE* report, report_outcome* outcome)
+int unmush(std::FILE* demo, std::FILE* report, outcome* result)
 {
-    report_outcome result;
-    report_writer out;
+    outcome done;
+    writer out;
     start_writer(out, report);
 
     const demo::header header = demo::read_header(demo);
-    result.header_bytes = header.bytes_read;
-    result.read_error = header.read_error;
-    result.controllers = demo::controller_count(header);
+    done.header_bytes = header.bytes_read;
+    done.read_error = header.read_error;
+    done.controllers = demo::controller_count(header);
     put_header_section(out, header);
 
-    if (result.controllers > max_table_controllers) {
-        result.tables_left_out = true;
+    if (done.controllers > max_table_controllers) {
+        done.tables_left_out = true;
     } else {
         auto in = std::make_unique<demo::word_reader>();
         demo::start_reader(*in, demo, demo::first_block_offset);
-        put_block_tables(out, *in, result.controllers, result);
+        put_block_tables(out, *in, done.controllers, done);
     }
-    if (result.header_bytes < demo::first_block_offset) {
-        result.ended_early = true;
-        result.end_offset = result.header_bytes;
+    if (done.header_bytes < demo::first_block_offset) {
+        done.ended_early = true;
+        done.end_offset = done.header_bytes;
     }
-    put_closing_line(out, result.blocks);
-    flush(out);
+    put_closing_line(out, done.blocks);
 
     std::fclose(demo);
-    errno = 0;
-    if (std::fclose(report) != 0 && out.error == 0) {
-        out.error = errno != 0 ? errno : EIO;
+    done.write_error = finish(out);
+    if (result != nullptr) {
+        *result = done;
     }
-    result.write_error = out.error;
-    if (outcome != nullptr) {
-        *outcome = result;
-    }
-    return result.write_error == 0 ? 0 : 1;
+    return done.write_error == 0 ? 0 : 1;
 }
+
+} // namespace report

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace report {
+
 // Above this many controllers the block tables are left out: the heading row
 // alone would run to megabytes per block.
 inline constexpr std::uint32_t max_table_controllers = 254;
 
 // What became of one report, for the console to tell the user about.
-struct report_outcome {
+struct outcome {
     std::size_t header_bytes = 0;  // header bytes the demo held (232 when whole)
     bool ended_early = false;      // the demo ended before its closing zero word
     std::uint64_t end_offset = 0;  // then: offset of the word that could not be read whole, or the
@@ -24,8 +26,10 @@ struct report_outcome {
 
 // Writes the report of `demo` to `report` and closes both streams, the demo
 // first. Returns 0 when the report was written completely, 1 when a write or
-// the closing of the report failed. `outcome`, when given, receives the
+// the closing of the report failed. `result`, when given, receives the
 // details; nothing is written to the console. Nothing may have been written to
 // `report` before: the writer turns the stream's own buffering off (glibc's
 // open_memstream streams do not take that; a file or a cookie stream does).
-int unmush(std::FILE* demo, std::FILE* report, report_outcome* outcome = nullptr);
+int unmush(std::FILE* demo, std::FILE* report, outcome* result = nullptr);
+
+} // namespace report

@@ -10,8 +10,9 @@
 
 namespace resources {
 
-// The folder a report refers to, and its stylesheet within it.
+// The folder a report refers to, and its stylesheet's path from the report.
 inline constexpr std::string_view folder_name = "res";
+inline constexpr std::string_view stylesheet_path = "res/pretty.css";
 
 struct file {
     std::string_view name; // within the folder

@@ -78,7 +78,7 @@ std::string demo_with(const count_case& c)
 {
     demo_builder::header_fields fields;
     fields.controllers = c.controllers;
-    const std::size_t entries = std::size_t{c.rows} * std::min(c.controllers, max_table_controllers);
+    const std::size_t entries = std::size_t{c.rows} * std::min(c.controllers, report::max_table_controllers);
     std::vector<demo_builder::entry> block;
     for (std::size_t i = 0; i < entries; ++i) {
         block.push_back({static_cast<std::uint8_t>(i * 37), static_cast<std::uint8_t>(i * 91),

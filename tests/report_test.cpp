@@ -174,7 +174,7 @@ TEST(Summary, EveryStageTitleStartsWithItsCode)
 
 TEST(Summary, ShortDemoReadsMissingBytesAsAllSet)
 {
-    report_outcome outcome;
+    report::outcome outcome;
     const std::string report = render("", &outcome);
     EXPECT_NE(report.find("<H1>Unknown Stage</H1>"), std::string::npos);
     EXPECT_NE(report.find("<I>FFFFFFFF</I>"), std::string::npos);
@@ -198,7 +198,7 @@ TEST(Summary, WordCutByTheEndOfTheDemoKeepsTheBytesItHas)
 
 TEST(Blocks, WorkedExample)
 {
-    report_outcome outcome;
+    report::outcome outcome;
     const std::string report = render(demo_builder::shapes().front().second, &outcome);
     EXPECT_EQ(report, summary_example + blocks_example);
     EXPECT_FALSE(outcome.ended_early);
@@ -236,7 +236,7 @@ TEST_P(BlockShapes, GiveTheirTables)
 {
     header_fields fields;
     fields.controllers = GetParam().controllers;
-    report_outcome outcome;
+    report::outcome outcome;
     const std::string report = render(demo_with(fields, GetParam().blocks), &outcome);
     EXPECT_EQ(block_section(report), GetParam().expected) << GetParam().what;
     EXPECT_FALSE(outcome.ended_early);
@@ -352,7 +352,7 @@ TEST(Blocks, TooManyControllersLeaveTheTablesOut)
         fields.controllers = count;
         std::string blocks;
         demo_builder::put_block(blocks, 1, {});
-        report_outcome outcome;
+        report::outcome outcome;
         const std::string report = render(demo_with(fields, blocks), &outcome);
         EXPECT_EQ(block_section(report), closing_line("0/0")) << count;
         EXPECT_TRUE(outcome.tables_left_out);
@@ -373,7 +373,7 @@ TEST(Blocks, EveryPrefixGivesAWellFormedReport)
     ASSERT_FALSE(demo.empty());
     const std::size_t entries_start = 232 + 4;
     for (std::size_t length = 0; length <= demo.size(); ++length) {
-        report_outcome outcome;
+        report::outcome outcome;
         const std::string report = render(demo.substr(0, length), &outcome);
         ASSERT_TRUE(well_formed(report)) << length;
         const bool whole = length == demo.size();
@@ -419,8 +419,9 @@ TEST(Report, FailedWriteOrCloseIsReported)
     test_support::write_file(folder / "in.demo", demo_builder::shapes().front().second);
     for (const failing_case& c : cases) {
         ASSERT_NE(c.report, nullptr) << c.what;
-        report_outcome outcome;
-        EXPECT_EQ(unmush(std::fopen((folder / "in.demo").string().c_str(), "rb"), c.report, &outcome), 1) << c.what;
+        report::outcome outcome;
+        EXPECT_EQ(report::unmush(std::fopen((folder / "in.demo").string().c_str(), "rb"), c.report, &outcome), 1)
+            << c.what;
         EXPECT_EQ(outcome.write_error, c.error) << c.what;
     }
 }

@@ -35,14 +35,14 @@ inline std::string read_file(const std::filesystem::path& path)
 }
 
 // Runs unmush over `demo` and returns the report it wrote.
-inline std::string render(const std::string& demo, report_outcome* outcome = nullptr)
+inline std::string render(const std::string& demo, report::outcome* outcome = nullptr)
 {
     static const std::filesystem::path folder = scratch_folder("render");
     write_file(folder / "in.demo", demo);
     std::FILE* in = std::fopen((folder / "in.demo").string().c_str(), "rb");
     std::FILE* out = std::fopen((folder / "out.htm").string().c_str(), "w");
-    report_outcome ignored;
-    unmush(in, out, outcome != nullptr ? outcome : &ignored);
+    report::outcome ignored;
+    report::unmush(in, out, outcome != nullptr ? outcome : &ignored);
     return read_file(folder / "out.htm");
 }
 

@@ -21,6 +21,8 @@
 //   A, B               a green and a red disc with a white letter
 //   S                  a pink rounded square with a white letter
 //   Z                  a slate square with a white letter
+#include "icons.h"
+
 #include <png.h>
 
 #include <algorithm>
@@ -298,7 +300,7 @@ struct icon {
     std::vector<layer> layers;
 };
 
-std::vector<icon> all_icons()
+std::vector<icon> drawings()
 {
     std::vector<icon> icons;
     for (const direction& d : directions) {
@@ -313,6 +315,33 @@ std::vector<icon> all_icons()
     icons.push_back({"S", square_badge('S', 6, 0x831843, 0xDB2777)});
     icons.push_back({"Z", square_badge('Z', 2.5, 0x1E293B, 0x64748B)});
     return icons;
+}
+
+// The icons the report shows, each with its drawing. Ends the program when
+// the report names an icon without a drawing, or a drawing has no place in
+// the report.
+std::vector<icon> all_icons()
+{
+    std::vector<std::string_view> names(icons::stick_x.begin(), icons::stick_x.end());
+    names.insert(names.end(), icons::stick_y.begin(), icons::stick_y.end());
+    names.insert(names.end(), icons::c_buttons.begin(), icons::c_buttons.end());
+    names.insert(names.end(), icons::main_buttons.begin(), icons::main_buttons.end());
+    const std::vector<icon> drawn = drawings();
+    std::vector<icon> shown;
+    for (const std::string_view name : names) {
+        const auto found = std::find_if(drawn.begin(), drawn.end(), [name](const icon& i) { return i.name == name; });
+        if (found == drawn.end()) {
+            std::fprintf(stderr, "make_icons: the report shows %.*s, which has no drawing\n",
+                         static_cast<int>(name.size()), name.data());
+            std::exit(1);
+        }
+        shown.push_back(*found);
+    }
+    if (shown.size() != drawn.size()) {
+        std::fprintf(stderr, "make_icons: %zu drawings for %zu icons of the report\n", drawn.size(), shown.size());
+        std::exit(1);
+    }
+    return shown;
 }
 
 // The colour of the topmost layer at a point; clear where there is none.
