@@ -1,9 +1,11 @@
 # Installs the build into a scratch prefix and checks what a user gets: the
-# program, the report's resources under share/demo2html/res and the man page.
+# program, the report's resources under share/demo2html/res, the man page
+# (compressed) and the README.
 # Then runs the installed program alone, far from the build.
 #
 #   cmake -DBUILD=... -DPREFIX=... -DCONFIGURED_PREFIX=... -DRES_DIR=...
-#         -DBINDIR=... -DMANDIR=... -DEXE_NAME=... -DDEMO=... -P check_install.cmake
+#         -DBINDIR=... -DMANDIR=... -DDOCDIR=... -DEXE_NAME=... -DDEMO=...
+#         -P check_install.cmake
 
 if(CMAKE_HOST_WIN32)
   set(no_input NUL)
@@ -33,7 +35,8 @@ file(RELATIVE_PATH res_below_prefix "${CONFIGURED_PREFIX}" "${RES_DIR}")
 set(res "${PREFIX}/${res_below_prefix}")
 set(program "${PREFIX}/${BINDIR}/${EXE_NAME}")
 expect_file("${program}")
-expect_file("${PREFIX}/${MANDIR}/man1/demo2html.1")
+expect_file("${PREFIX}/${MANDIR}/man1/demo2html.1.gz")
+expect_file("${PREFIX}/${DOCDIR}/README.md")
 expect_file("${res}/pretty.css")
 foreach(icon IN LISTS icons)
   expect_file("${res}/${icon}.png")
