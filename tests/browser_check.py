@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Opens demo2html reports in headless Chromium, the way a user sees them.
+"""Opens demo2html reports in headless Chromium and Firefox, as a user sees them.
 
 The reports are written by the program itself (the example demo and a demo
 that shows every icon) into an empty folder, where it puts res/ beside them, and
@@ -9,7 +9,9 @@ untouched in a frame and writes its verdict into the page, which Chromium's
 stripe differs from a plain row, headings are sticky, numbers use tabular
 figures), that every one of the 18 icons decoded, and that nothing failed
 to load; the dark scheme is checked in a second run. Then it saves
-screenshots of the example's report, light and dark.
+screenshots of the example's report, light and dark. When Firefox is there,
+the same page runs in it, light and dark: it sends its verdict to the server
+and paints itself green when all holds, which Firefox's screenshot shows.
 
 Exits 0 when all holds, 1 when something does not, 77 (skipped) when there
 is no Chromium.
@@ -22,10 +24,12 @@ import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 import threading
+import zlib
 
 SKIPPED = 77
 ICONS = "SLT SRT SDN SUP CLT CRT CDN CUP R L LT RT DN UP S Z B A".split()
@@ -139,9 +143,25 @@ function load(name) {
   });
 }
 
+// Writes the verdict into the page; with "?post", as for Firefox, which has
+// no way to print the page, it also sends it to the server before the page's
+// load event, and paints the whole page green when nothing is wrong, red
+// otherwise.
+function report(verdict) {
+  document.getElementById("verdict").textContent = JSON.stringify(verdict);
+  if (location.search !== "?post") return;
+  const every = Array.isArray(verdict) && verdict.find(r => r.name === "every_icon.htm");
+  const good = every && icons.every(icon => every.icons.includes(icon)) &&
+    verdict.every(r => r.problems.length === 0 && r.images > 0);
+  document.documentElement.style.background = good ? "#00ff00" : "#ff0000";
+  const request = new XMLHttpRequest();
+  request.open("POST", "verdict", false);
+  request.send(JSON.stringify(verdict));
+}
+
 Promise.all(reports.map(load))
-  .then(results => { document.getElementById("verdict").textContent = JSON.stringify(results); })
-  .catch(error => { document.getElementById("verdict").textContent = JSON.stringify({error: String(error)}); });
+  .then(report)
+  .catch(error => report({error: String(error)}));
 </script></body></html>
 """
 
@@ -159,6 +179,7 @@ class Server:
 
     def __init__(self, folder):
         answers = self.answers = []
+        posted = self.posted = []
 
         class Handler(http.server.SimpleHTTPRequestHandler):
             def __init__(self, *args, **kwargs):
@@ -172,6 +193,12 @@ class Server:
                     self.end_headers()
                     return
                 super().do_GET()
+
+            def do_POST(self):
+                body = self.rfile.read(int(self.headers["Content-Length"]))
+                posted.append(json.loads(body))
+                self.send_response(204)
+                self.end_headers()
 
             def log_request(self, code="-", size="-"):
                 answers.append((self.path, int(code)))
@@ -252,6 +279,63 @@ def problems_in(results, scheme):
     return problems
 
 
+# ---------------------------------------------------------------- Firefox
+# The same checking page in headless Firefox, light and dark: the page sends
+# its verdict to the server and paints itself green only when all holds; the
+# screenshot Firefox takes after the load event must show that green.
+
+def run_firefox(firefox, work, url, shot, dark):
+    """Runs Firefox once, in a new profile, saving a screenshot of URL."""
+    profile = tempfile.mkdtemp(prefix="firefox-", dir=work)
+    with open(os.path.join(profile, "user.js"), "w", encoding="utf-8") as prefs:
+        prefs.write('user_pref("layout.css.prefers-color-scheme.content-override", %d);\n' % (0 if dark else 1))
+        prefs.write('user_pref("ui.systemUsesDarkTheme", %d);\n' % (1 if dark else 0))
+    command = [firefox, "--headless", "-profile", profile, "--window-size", WINDOW, "--screenshot", shot, url]
+    try:
+        done = subprocess.run(command, capture_output=True, text=True, timeout=120)
+    finally:
+        shutil.rmtree(profile, ignore_errors=True)
+    if done.returncode != 0 or not os.path.exists(shot):
+        raise RuntimeError("firefox exited with %d:\n%s" % (done.returncode, done.stderr[-2000:]))
+
+
+def first_pixel(png):
+    """The red, green and blue of the top left pixel of an 8-bit RGB(A) PNG."""
+    with open(png, "rb") as f:
+        data = f.read()
+    chunks, at = {}, 8
+    while at < len(data):
+        size, kind = struct.unpack(">I4s", data[at:at + 8])
+        chunks[kind] = chunks.get(kind, b"") + data[at + 8:at + 8 + size]
+        at += 12 + size
+    depth, colour = chunks[b"IHDR"][8], chunks[b"IHDR"][9]
+    if depth != 8 or colour not in (2, 6):
+        raise RuntimeError("%s: unexpected PNG format %d/%d" % (png, depth, colour))
+    pixels = zlib.decompressobj().decompress(chunks[b"IDAT"], 8)
+    # No filter changes the first pixel of the first row: it has no pixel to
+    # its left nor above it.
+    return tuple(pixels[1:4])
+
+
+def check_firefox(firefox, work, server):
+    problems, pages = [], []
+    for scheme, dark in (("light", False), ("dark", True)):
+        del server.posted[:]
+        shot = os.path.join(work, "firefox-%s.png" % scheme)
+        run_firefox(firefox, work, server.url + "check.html?post", shot, dark)
+        verdict = server.posted[0] if server.posted else "no verdict"
+        problems += ["Firefox " + p for p in problems_in(verdict, scheme)]
+        if isinstance(verdict, list):
+            pages.append(verdict[0]["page"])
+            print("Firefox, %s: %s" % (scheme, ", ".join("%s %d images, page %s" % (r["name"], r["images"], r["page"])
+                                                         for r in verdict)))
+        if first_pixel(shot) != (0, 255, 0):
+            problems.append("Firefox (%s): the page did not paint its verdict green: %s" % (scheme, first_pixel(shot)))
+    if len(pages) == 2 and pages[0] == pages[1]:
+        problems.append("Firefox: the dark scheme has the light page colour " + pages[0])
+    return problems
+
+
 def check(args, chromium):
     if os.path.exists(args.work):
         shutil.rmtree(args.work)
@@ -272,9 +356,13 @@ def check(args, chromium):
             run_chromium(chromium, args.work, flags + ["--screenshot=" + shot], server.url + "example.htm")
             if not os.path.getsize(shot):
                 raise RuntimeError("no screenshot in " + shot)
+        firefox = shutil.which("firefox-esr") or shutil.which("firefox")
+        firefox_problems = check_firefox(firefox, args.work, server) if firefox else []
         answers = list(server.answers)
 
-    problems = problems_in(light, "light") + problems_in(dark, "dark")
+    if not firefox:
+        print("no firefox on PATH: the report is checked in Chromium only")
+    problems = firefox_problems + problems_in(light, "light") + problems_in(dark, "dark")
     if isinstance(light, list) and isinstance(dark, list) and light[0]["page"] == dark[0]["page"]:
         problems.append("the dark scheme has the light page colour " + light[0]["page"])
     failed = sorted({"%s answered %d" % answer for answer in answers if answer[1] >= 400})
