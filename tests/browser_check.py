@@ -36,7 +36,7 @@ ICONS = "SLT SRT SDN SUP CLT CRT CDN CUP R L LT RT DN UP S Z B A".split()
 REPORTS = ["example.htm", "every_icon.htm"]
 WINDOW = "1000,760"
 
-# Runs inside Chromium: inspects each report in a frame of its own and puts
+# Runs inside the browser: inspects each report in a frame of its own and puts
 # what it found, as JSON, into <pre id="verdict">.
 CHECK_PAGE = """<!DOCTYPE html>
 <html><head><meta charset="utf-8"><link rel="icon" href="data:,"><title>check</title></head>
