@@ -1,11 +1,6 @@
 #include "console.h"
 
 #include <algorithm>
-#include <cstdlib>
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace console {
 
@@ -48,24 +43,5 @@ std::optional<std::string> unquoted(std::string_view name)
     }
     return std::nullopt;
 }
-
-#ifdef _WIN32
-
-// PAUSE reads its key from standard input, so it runs only when that is the
-// console: from a file it would eat a byte of the input, and from a pipe that
-// stays open it would wait for ever.
-void wait_for_key()
-{
-    DWORD mode = 0;
-    if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0) {
-        std::system("PAUSE");
-    }
-}
-
-#else
-
-void wait_for_key() {}
-
-#endif
 
 } // namespace console

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace console {
 
@@ -36,6 +37,18 @@ std::string report_name_for(std::string_view demo_name, std::string_view separat
 // by spaces, as copying a path or dropping a file into a terminal gives it:
 // the name inside the quotes. Nothing for any other name.
 std::optional<std::string> unquoted(std::string_view name);
+
+// The program's arguments, without its own name, as UTF-8 strings.
+std::vector<std::string> arguments(int argc, char** argv);
+
+// Writes the UTF-8 `text` to `out`, standard output or standard error, so
+// that every name shows as it was given. Returns false when it could not be
+// written whole.
+bool write(std::FILE* out, std::string_view text);
+
+// Reads one line of the user's answer from standard input, as read_line
+// does, as UTF-8. False when standard input ended.
+bool read_answer(std::string& line);
 
 // Holds a console window that was opened for the program until a key is
 // pressed (Windows, when standard input is the console). Elsewhere the

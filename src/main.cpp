@@ -1,11 +1,13 @@
 // demo2html: turns a recorded demo into an HTML report.
 //
 //   demo2html [--] [DEMO [REPORT]]
+//   demo2html [--] DEMO DEMO...
 //   demo2html --help | -h | --version
 //
 // Without a demo name, or when the demo cannot be opened, the name is asked
 // for. The report is named after the demo unless REPORT is given, and the
 // stylesheet and icons it shows are written beside it where they are missing.
+// Several demos are converted one after the other, each as if named alone.
 #include "console.h"
 #include "demo_format.h"
 #include "files.h"
@@ -16,6 +18,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +36,7 @@ constexpr const char* report_prompt = "\noutput text name? ";
 constexpr const char* done_message = "\n\nAll done.  Demo is broken down in %s.\n";
 
 constexpr const char* usage = R"(Usage: demo2html [DEMO [REPORT]]
+       demo2html DEMO DEMO...
        demo2html -- DEMO [REPORT]
        demo2html --help | -h | --version
 
@@ -41,13 +47,19 @@ starts with a dash.
 
 The report is REPORT, or else DEMO's file name cut at its first full stop
 with ".htm" appended, in DEMO's folder: runs/dam.demo gives runs/dam.htm.
-An existing report is replaced; the demo itself never is.
+An earlier report is replaced once the new one is complete; a file that is
+not a report, and the demo itself, never are.
+
+Several demos can be named (or dropped onto the program) at once: three or
+more names, or two whose second is a file that is not a report. Each gets
+its report beside it, named after it; one that fails is told about and the
+next goes on, without asking.
 
 The report shows its stylesheet and icons from a folder res/ beside it:
 those that are missing there are written, and existing files are kept.
 
-Exit status: 0 when the report was written completely; 1 when it was not, or
-when standard input ended while a name was asked for.
+Exit status: 0 when every report was written completely; 1 when one was
+not, or when standard input ended while a name was asked for.
 )";
 
 enum class kind { error, warning, note };
@@ -57,16 +69,26 @@ enum class kind { error, warning, note };
 void tell(kind what, const std::string& text)
 {
     const char* prefix = what == kind::warning ? "warning: " : what == kind::note ? "note: " : "";
-    std::fprintf(stderr, "demo2html: %s%s\n", prefix, text.c_str());
+    console::write(stderr, std::string("demo2html: ") + prefix + text + "\n");
 }
 
 std::string quoted(const std::string& name) { return "'" + name + "'"; }
+
+// `format`, whose one conversion is %s, with `name` in its place.
+std::string with_name(const char* format, const std::string& name)
+{
+    std::string text(std::strlen(format) + name.size(), '\0');
+    // NOLINTNEXTLINE(clang-diagnostic-format-nonliteral): the format is one of this file's constants
+    const int n = std::snprintf(text.data(), text.size() + 1, format, name.c_str());
+    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return text;
+}
 
 // Standard output must take everything the program printed, or the run
 // failed. Returns the exit status.
 int finish_output()
 {
-    if (std::fflush(stdout) != 0) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         tell(kind::error, std::string("cannot write to standard output: ") + std::strerror(errno));
         return 1;
     }
@@ -86,79 +108,104 @@ bool is_help_option(std::string_view arg)
 // Shows the prompt and reads the answer; false when standard input ended.
 bool ask(const char* prompt, std::string& name)
 {
-    std::fputs(prompt, stdout);
+    console::write(stdout, prompt);
     std::fflush(stdout);
-    return console::read_line(stdin, name);
+    return console::read_answer(name);
 }
+
+bool opened(std::FILE* demo) { return demo != nullptr; }
+bool opened(const files::report_file& report) { return report.stream != nullptr; }
 
 // Opens `name` with `open`, which gives the reason when it fails. A name in
 // quotes that does not open is tried once more without them, and becomes the
 // name when that opens. The reason is told for the last name tried.
-template <typename Opener> std::FILE* open_named(std::string& name, Opener open)
+template <typename Opener> auto open_named(std::string& name, Opener open)
 {
     std::string why;
-    std::FILE* file = open(name, why);
+    auto file = open(name, why);
     const auto inner = console::unquoted(name);
-    if (file == nullptr && inner && !inner->empty()) {
+    if (!opened(file) && inner && !inner->empty()) {
         file = open(*inner, why);
-        if (file != nullptr) {
+        if (opened(file)) {
             name = *inner;
         }
     }
-    if (file == nullptr) {
+    if (!opened(file)) {
         tell(kind::error, why);
     }
     return file;
 }
 
 // Opens `name`, asking with `prompt` for another until one opens. An empty
-// name is asked for again without a word. Returns nullptr when standard input
-// ends.
-template <typename Opener> std::FILE* open_asking(std::string& name, const char* prompt, const char* what, Opener open)
+// name is asked for again without a word. Returns what failed to open when
+// standard input ends.
+template <typename Opener> auto open_asking(std::string& name, const char* prompt, const char* what, Opener open)
 {
     for (;;) {
         if (!name.empty()) {
-            if (std::FILE* file = open_named(name, open); file != nullptr) {
+            if (auto file = open_named(name, open); opened(file)) {
                 return file;
             }
         }
         if (!ask(prompt, name)) {
             tell(kind::error, std::string("no ") + what + " name given: standard input ended");
-            return nullptr;
+            return decltype(open(name, std::declval<std::string&>())){};
         }
     }
 }
 
-std::FILE* open_demo_asking(std::string& name)
+std::FILE* open_demo(const std::string& name, std::string& why)
 {
-    return open_asking(name, demo_prompt, "demo", [](const std::string& tried, std::string& why) {
-        int error = 0;
-        std::FILE* demo = files::open_demo(tried, error);
-        if (demo == nullptr) {
-            why = "cannot open " + quoted(tried) + " for reading: " + std::strerror(error);
-        }
-        return demo;
-    });
+    int error = 0;
+    std::FILE* demo = files::open_demo(name, error);
+    if (demo == nullptr) {
+        why = "cannot open " + quoted(name) + " for reading: " + std::strerror(error);
+    }
+    return demo;
 }
 
-// A name that designates the demo itself is refused before anything is
-// opened for writing, so the demo is never emptied.
-std::FILE* open_report_asking(std::string& name, std::FILE* demo, const std::string& demo_name)
+std::FILE* open_demo_asking(std::string& name) { return open_asking(name, demo_prompt, "demo", open_demo); }
+
+// The demos named in one run, by the file each is, so that no report lands
+// on one of them.
+using named_demos = std::map<files::file_id, std::string>;
+
+// Why the report of the demo open as `demo`, named `demo_name`, may not be
+// written to `name`: it is the demo itself or another demo of the run, or a
+// file of the user's that is not a report. "" when it may.
+std::string refusal(const std::string& name, std::FILE* demo, const std::string& demo_name, const named_demos& demos)
 {
-    return open_asking(name, report_prompt, "report",
-                       [demo, &demo_name](const std::string& tried, std::string& why) -> std::FILE* {
-                           if (files::is_same_file(demo, tried)) {
-                               why = "will not write the report to " + quoted(tried) + ": it is the demo " +
-                                     quoted(demo_name) + " itself";
-                               return nullptr;
-                           }
-                           int error = 0;
-                           std::FILE* report = files::open_report(tried, error);
-                           if (report == nullptr) {
-                               why = "cannot open " + quoted(tried) + " for writing: " + std::strerror(error);
-                           }
-                           return report;
-                       });
+    if (files::is_same_file(demo, name)) {
+        return "will not write the report to " + quoted(name) + ": it is the demo " + quoted(demo_name) + " itself";
+    }
+    if (const std::optional<files::file_id> id = files::id_of(name); id) {
+        if (const auto other = demos.find(*id); other != demos.end()) {
+            return "will not write the report of " + quoted(demo_name) + " to " + quoted(name) + ": it is the demo " +
+                   quoted(other->second) + ", named too";
+        }
+    }
+    const files::glance there = files::look_at(name, report::start_bytes);
+    if (there.regular && there.size > 0 && !report::begins_like_a_report(there.start)) {
+        return "will not replace " + quoted(name) + ": it is not a report";
+    }
+    return "";
+}
+
+// Opens the report `name` unless it is refused; the demo is never emptied,
+// nor a file that is not a report.
+files::report_file open_report(const std::string& name, std::string& why, std::FILE* demo,
+                               const std::string& demo_name, const named_demos& demos)
+{
+    why = refusal(name, demo, demo_name, demos);
+    if (!why.empty()) {
+        return {};
+    }
+    int error = 0;
+    files::report_file report = files::open_report(name, error);
+    if (report.stream == nullptr) {
+        why = "cannot open " + quoted(name) + " for writing: " + std::strerror(error);
+    }
+    return report;
 }
 
 // Tells the user what the report could not show of the demo.
@@ -201,56 +248,140 @@ void write_resources_beside(const std::string& report_name)
     }
 }
 
-int convert(const std::vector<std::string>& names)
+// Writes the report of `demo` into `report`, named `report_name`, puts it in
+// place and the stylesheet and icons beside it, and says that it is done.
+// False when the report could not be written completely.
+bool write_report(std::FILE* demo, const std::string& demo_name, const files::report_file& report,
+                  const std::string& report_name)
+{
+    // A report sent to a device or a pipe has no folder to show it from.
+    const bool report_is_file = files::is_regular_file(report.stream);
+    report::outcome outcome;
+    const bool written = report::unmush(demo, report.stream, &outcome) == 0;
+    warn_about(outcome, demo_name);
+    const int error = written ? files::keep_report(report) : outcome.write_error;
+    if (!written) {
+        files::drop_report(report);
+    }
+    if (error != 0) {
+        const std::string left = report.part.empty() ? "the report is incomplete"
+                                                     : quoted(report_name) + " is left as it was";
+        tell(kind::error, "cannot write the report " + quoted(report_name) + ": " + std::strerror(error) + "; " + left);
+        return false;
+    }
+    if (report_is_file) {
+        write_resources_beside(report_name);
+    }
+    console::write(stdout, with_name(done_message, report_name));
+    return true;
+}
+
+// One demo, named alone or with its report's name: whatever does not open is
+// asked for again.
+int convert_one(const std::vector<std::string>& names)
 {
     std::string demo_name = !names.empty() ? names[0] : "";
     std::FILE* demo = open_demo_asking(demo_name);
     if (demo == nullptr) {
         return 1;
     }
-
     std::string report_name = names.size() > 1 ? names[1] : console::report_name_for(demo_name);
-    std::FILE* report = open_report_asking(report_name, demo, demo_name);
-    if (report == nullptr) {
+    const named_demos demos;
+    const files::report_file report =
+        open_asking(report_name, report_prompt, "report", [&](const std::string& tried, std::string& why) {
+            return open_report(tried, why, demo, demo_name, demos);
+        });
+    if (report.stream == nullptr) {
         std::fclose(demo);
         return 1;
     }
+    return write_report(demo, demo_name, report, report_name) ? 0 : 1;
+}
 
-    // A report sent to a device or a pipe has no folder to show it from.
-    const bool report_is_file = files::is_regular_file(report);
-    report::outcome outcome;
-    const int written = report::unmush(demo, report, &outcome);
-    warn_about(outcome, demo_name);
-    if (written != 0) {
-        tell(kind::error, "cannot write the report " + quoted(report_name) + ": " + std::strerror(outcome.write_error) +
-                              "; the report is incomplete");
-        return 1;
+// Every demo named, one after the other, each as if named alone but without
+// a prompt: one that fails is told about and the next goes on. A demo named
+// twice is converted once, and no report replaces one written earlier in
+// the run.
+int convert_several(const std::vector<std::string>& names)
+{
+    named_demos demos;
+    for (const std::string& name : names) {
+        const files::glance there = files::look_at(name, report::start_bytes);
+        if (const std::optional<files::file_id> id = files::id_of(name);
+            id && !(there.regular && report::begins_like_a_report(there.start))) {
+            demos.emplace(*id, name);
+        }
     }
-    if (report_is_file) {
-        write_resources_beside(report_name);
+    std::set<files::file_id> converted;
+    std::map<files::file_id, std::string> reports; // the demo each report written so far is of
+    int status = 0;
+    for (std::string demo_name : names) {
+        std::FILE* demo = open_named(demo_name, open_demo);
+        if (demo == nullptr) {
+            status = 1;
+            continue;
+        }
+        if (const std::optional<files::file_id> id = files::id_of(demo); id && !converted.insert(*id).second) {
+            std::fclose(demo);
+            continue;
+        }
+        std::string report_name = console::report_name_for(demo_name);
+        const std::optional<files::file_id> earlier = files::id_of(report_name);
+        if (const auto other = earlier ? reports.find(*earlier) : reports.end(); other != reports.end()) {
+            tell(kind::error, "will not write the report of " + quoted(demo_name) + " to " + quoted(report_name) +
+                                  ": it holds the report of " + quoted(other->second) + ", written just before");
+            std::fclose(demo);
+            status = 1;
+            continue;
+        }
+        const files::report_file report = open_named(report_name, [&](const std::string& tried, std::string& why) {
+            return open_report(tried, why, demo, demo_name, demos);
+        });
+        if (report.stream == nullptr) {
+            std::fclose(demo);
+            status = 1;
+            continue;
+        }
+        if (!write_report(demo, demo_name, report, report_name)) {
+            status = 1;
+            continue;
+        }
+        if (const std::optional<files::file_id> id = files::id_of(report_name); id) {
+            reports.emplace(*id, demo_name);
+        }
     }
-
-    std::printf(done_message, report_name.c_str());
-    const int status = finish_output();
-    console::wait_for_key();
     return status;
+}
+
+// Several demos are named when there are three names or more, or two whose
+// second is a file that a report may not replace.
+bool names_several_demos(const std::vector<std::string>& names)
+{
+    if (names.size() != 2) {
+        return names.size() > 2;
+    }
+    const files::glance second = files::look_at(names[1], report::start_bytes);
+    return second.regular && second.size > 0 && !report::begins_like_a_report(second.start);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+    std::vector<std::string> args = console::arguments(argc, argv);
     if (!args.empty() && is_help_option(args[0])) {
-        std::fputs(usage, stdout);
+        console::write(stdout, usage);
         return finish_output();
     }
     if (!args.empty() && args[0] == "--version") {
-        std::puts("demo2html " DEMO2HTML_VERSION);
+        console::write(stdout, "demo2html " DEMO2HTML_VERSION "\n");
         return finish_output();
     }
     if (!args.empty() && args[0] == "--") {
         args.erase(args.begin());
     }
-    return convert(args);
+    const int converted = names_several_demos(args) ? convert_several(args) : convert_one(args);
+    const int status = std::max(converted, finish_output());
+    console::wait_for_key();
+    return status;
 }

@@ -199,7 +199,8 @@ void put_cell(writer& out, const cell_pieces& p, const unsigned char* entry)
 
 void put_header_section(writer& out, const demo::header& h)
 {
-    put(out, "<HTML>\n<HEAD><LINK REL=\"stylesheet\" HREF=\"");
+    put(out, first_line);
+    put(out, "\n<HEAD><LINK REL=\"stylesheet\" HREF=\"");
     put(out, resources::stylesheet_path);
     put(out, "\"></LINK></HEAD>\n<BODY>\n<H1>");
     put(out, stage_title(demo::stage_code(h)));
@@ -302,6 +303,12 @@ void put_closing_line(writer& out, std::uint64_t blocks)
 }
 
 } // namespace
+
+bool begins_like_a_report(std::string_view bytes)
+{
+    const std::string_view rest = bytes.substr(std::min(bytes.size(), first_line.size()));
+    return bytes.starts_with(first_line) && (rest.starts_with("\n") || rest.starts_with("\r\n"));
+}
 
 int unmush(std::FILE* demo, std::FILE* report, outcome* result)
 {

@@ -4,12 +4,23 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 namespace report {
 
 // Above this many controllers the block tables are left out: the heading row
 // alone would run to megabytes per block.
 inline constexpr std::uint32_t max_table_controllers = 254;
+
+// The first line of every report, before its line end.
+inline constexpr std::string_view first_line = "<HTML>";
+
+// Enough of a file's first bytes to tell whether it is a report.
+inline constexpr std::size_t start_bytes = 8;
+
+// True when `bytes`, a file's first bytes, begin as a report does: its first
+// line, ended by "\n" or "\r\n".
+bool begins_like_a_report(std::string_view bytes);
 
 // What became of one report, for the console to tell the user about.
 struct outcome {

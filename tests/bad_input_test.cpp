@@ -249,12 +249,12 @@ const long_name_case long_name_cases[] = {
      report_prompt + done(deep + "typed report.htm"),
      "typed report.htm",
      "cannot open 'no/such/r.htm' for writing"},
-    {"long name of the demo itself as its report",
+    {"long name of a demo named twice: converted once",
      {demo_name, demo_name},
-     deep + "safe.htm\n",
-     report_prompt + done(deep + "safe.htm"),
-     "safe.htm",
-     "it is the demo"},
+     "",
+     done(deep + derived_leaf),
+     derived_leaf,
+     ""},
 };
 
 void PrintTo(const long_name_case& c, std::ostream* out) { *out << c.what; }

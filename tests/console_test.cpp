@@ -140,7 +140,7 @@ TEST(OpenDemo, RefusesFoldersAndMissingFiles)
     EXPECT_EQ(error, EISDIR);
     EXPECT_EQ(files::open_demo((folder / "missing").string(), error), nullptr);
     EXPECT_EQ(error, ENOENT);
-    EXPECT_EQ(files::open_report(folder.string(), error), nullptr);
+    EXPECT_EQ(files::open_report(folder.string(), error).stream, nullptr);
     EXPECT_EQ(error, EISDIR);
 }
 
@@ -212,10 +212,11 @@ TEST(OpenDemo, TakesNamesLongerThanThePathLimit)
         const std::string name = path + "demo.bin";
         const std::size_t descriptors = open_descriptors();
         int error = 0;
-        std::FILE* report = files::open_report(name, error);
-        ASSERT_NE(report, nullptr) << std::strerror(error) << " " << name.substr(0, 30);
-        std::fputs("bytes", report);
-        std::fclose(report);
+        const files::report_file report = files::open_report(name, error);
+        ASSERT_NE(report.stream, nullptr) << std::strerror(error) << " " << name.substr(0, 30);
+        std::fputs("bytes", report.stream);
+        std::fclose(report.stream);
+        ASSERT_EQ(files::keep_report(report), 0);
         std::FILE* demo = files::open_demo(name, error);
         ASSERT_NE(demo, nullptr) << std::strerror(error);
         EXPECT_TRUE(files::is_same_file(demo, name));

@@ -1,0 +1,18 @@
+// The console on POSIX systems: names are bytes, taken and shown as they are.
+#include "console.h"
+
+namespace console {
+
+std::vector<std::string> arguments(int argc, char** argv)
+{
+    return {argv + (argc > 0 ? 1 : 0), argv + argc};
+}
+
+bool write(std::FILE* out, std::string_view text) { return std::fwrite(text.data(), 1, text.size(), out) == text.size(); }
+
+bool read_answer(std::string& line) { return read_line(stdin, line); }
+
+// The terminal outlives the program: nothing to hold open.
+void wait_for_key() {}
+
+} // namespace console
