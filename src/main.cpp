@@ -166,22 +166,30 @@ std::FILE* open_demo(const std::string& name, std::string& why)
 
 std::FILE* open_demo_asking(std::string& name) { return open_asking(name, demo_prompt, "demo", open_demo); }
 
-// The demos named in one run, by the file each is, so that no report lands
-// on one of them.
-using named_demos = std::map<files::file_id, std::string>;
+// The files of one run: the demos named, and the reports written so far,
+// each by the file it is, with the name of its demo.
+struct run_files {
+    std::map<files::file_id, std::string> demos;
+    std::map<files::file_id, std::string> reports;
+};
 
 // Why the report of the demo open as `demo`, named `demo_name`, may not be
-// written to `name`: it is the demo itself or another demo of the run, or a
-// file of the user's that is not a report. "" when it may.
-std::string refusal(const std::string& name, std::FILE* demo, const std::string& demo_name, const named_demos& demos)
+// written to `name`: it is the demo itself or another demo of the run, a
+// report written earlier in the run, or a file of the user's that is not a
+// report. "" when it may.
+std::string refusal(const std::string& name, std::FILE* demo, const std::string& demo_name, const run_files& run)
 {
     if (files::is_same_file(demo, name)) {
         return "will not write the report to " + quoted(name) + ": it is the demo " + quoted(demo_name) + " itself";
     }
     if (const std::optional<files::file_id> id = files::id_of(name); id) {
-        if (const auto other = demos.find(*id); other != demos.end()) {
+        if (const auto other = run.demos.find(*id); other != run.demos.end()) {
             return "will not write the report of " + quoted(demo_name) + " to " + quoted(name) + ": it is the demo " +
                    quoted(other->second) + ", named too";
+        }
+        if (const auto other = run.reports.find(*id); other != run.reports.end()) {
+            return "will not write the report of " + quoted(demo_name) + " to " + quoted(name) +
+                   ": it holds the report of " + quoted(other->second) + ", written just before";
         }
     }
     const files::glance there = files::look_at(name, report::start_bytes);
@@ -191,12 +199,12 @@ std::string refusal(const std::string& name, std::FILE* demo, const std::string&
     return "";
 }
 
-// Opens the report `name` unless it is refused; the demo is never emptied,
+// Opens the report `name` unless it is refused: the demo is never emptied,
 // nor a file that is not a report.
-files::report_file open_report(const std::string& name, std::string& why, std::FILE* demo,
-                               const std::string& demo_name, const named_demos& demos)
+files::report_file open_report(const std::string& name, std::string& why, std::FILE* demo, const std::string& demo_name,
+                               const run_files& run)
 {
-    why = refusal(name, demo, demo_name, demos);
+    why = refusal(name, demo, demo_name, run);
     if (!why.empty()) {
         return {};
     }
@@ -264,8 +272,8 @@ bool write_report(std::FILE* demo, const std::string& demo_name, const files::re
         files::drop_report(report);
     }
     if (error != 0) {
-        const std::string left = report.part.empty() ? "the report is incomplete"
-                                                     : quoted(report_name) + " is left as it was";
+        const std::string left =
+            report.part.empty() ? "the report is incomplete" : quoted(report_name) + " is left as it was";
         tell(kind::error, "cannot write the report " + quoted(report_name) + ": " + std::strerror(error) + "; " + left);
         return false;
     }
@@ -286,10 +294,10 @@ int convert_one(const std::vector<std::string>& names)
         return 1;
     }
     std::string report_name = names.size() > 1 ? names[1] : console::report_name_for(demo_name);
-    const named_demos demos;
+    const run_files alone;
     const files::report_file report =
         open_asking(report_name, report_prompt, "report", [&](const std::string& tried, std::string& why) {
-            return open_report(tried, why, demo, demo_name, demos);
+            return open_report(tried, why, demo, demo_name, alone);
         });
     if (report.stream == nullptr) {
         std::fclose(demo);
@@ -304,16 +312,15 @@ int convert_one(const std::vector<std::string>& names)
 // the run.
 int convert_several(const std::vector<std::string>& names)
 {
-    named_demos demos;
+    run_files run;
     for (const std::string& name : names) {
         const files::glance there = files::look_at(name, report::start_bytes);
         if (const std::optional<files::file_id> id = files::id_of(name);
             id && !(there.regular && report::begins_like_a_report(there.start))) {
-            demos.emplace(*id, name);
+            run.demos.emplace(*id, name);
         }
     }
     std::set<files::file_id> converted;
-    std::map<files::file_id, std::string> reports; // the demo each report written so far is of
     int status = 0;
     for (std::string demo_name : names) {
         std::FILE* demo = open_named(demo_name, open_demo);
@@ -326,16 +333,8 @@ int convert_several(const std::vector<std::string>& names)
             continue;
         }
         std::string report_name = console::report_name_for(demo_name);
-        const std::optional<files::file_id> earlier = files::id_of(report_name);
-        if (const auto other = earlier ? reports.find(*earlier) : reports.end(); other != reports.end()) {
-            tell(kind::error, "will not write the report of " + quoted(demo_name) + " to " + quoted(report_name) +
-                                  ": it holds the report of " + quoted(other->second) + ", written just before");
-            std::fclose(demo);
-            status = 1;
-            continue;
-        }
         const files::report_file report = open_named(report_name, [&](const std::string& tried, std::string& why) {
-            return open_report(tried, why, demo, demo_name, demos);
+            return open_report(tried, why, demo, demo_name, run);
         });
         if (report.stream == nullptr) {
             std::fclose(demo);
@@ -347,7 +346,7 @@ int convert_several(const std::vector<std::string>& names)
             continue;
         }
         if (const std::optional<files::file_id> id = files::id_of(report_name); id) {
-            reports.emplace(*id, demo_name);
+            run.reports.emplace(*id, demo_name);
         }
     }
     return status;

@@ -38,13 +38,14 @@ inline std::string shell_quoted(const std::string& text)
     return quoted;
 }
 
-// Runs demo2html in `folder` with `args`, feeding it `input`.
+// Runs demo2html in `folder` with `args`, feeding it `input`, after the
+// shell commands `before` (limits, signals).
 inline run_result run(const std::filesystem::path& folder, const std::vector<std::string>& args,
-                      const std::string& input, const std::string& stdout_to = "")
+                      const std::string& input, const std::string& stdout_to = "", const std::string& before = "")
 {
     write_file(folder / ".stdin", input);
     std::string command = "cd ";
-    command.append(shell_quoted(folder.string())).append(" && ").append(shell_quoted(DEMO2HTML_EXE));
+    command.append(shell_quoted(folder.string())).append(" && ").append(before).append(shell_quoted(DEMO2HTML_EXE));
     for (const std::string& arg : args) {
         command.append(" ").append(shell_quoted(arg));
     }

@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <functional>
@@ -37,11 +40,14 @@ struct cli_case {
     std::string err_piece;         // a piece standard error must hold ("" for empty stderr)
     std::string report;            // the file that must hold the report ("" for none)
     std::string demo = "demo.bin"; // the demo whose bytes must not change
+    std::string kept = "";         // a file of the user's that must still hold "mine"
 };
 
 void nothing(const fs::path&) {}
 
 void demo_as(const fs::path& folder, const std::string& name) { write_file(folder / name, worked_demo()); }
+
+void notes_as(const fs::path& folder, const std::string& name) { write_file(folder / name, "mine"); }
 
 const cli_case cli_cases[] = {
     {"demo named on the command line", nothing, {"demo.bin"}, "", 0, done("demo.htm"), "", "demo.htm"},
@@ -228,6 +234,47 @@ const cli_case cli_cases[] = {
      report_prompt + report_prompt,
      "no report name given: standard input ended",
      ""},
+    {"derived name is a file that is not a report: refused, the report prompt",
+     [](const fs::path& f) { notes_as(f, "demo.htm"); },
+     {"demo.bin"},
+     "r.htm\n",
+     0,
+     report_prompt + done("r.htm"),
+     "will not replace 'demo.htm': it is not a report",
+     "r.htm",
+     "demo.bin",
+     "demo.htm"},
+    {"derived name is a link to a file that is not a report: refused",
+     [](const fs::path& f) {
+         notes_as(f, "notes.txt");
+         fs::create_symlink("notes.txt", f / "demo.htm");
+     },
+     {"demo.bin"},
+     "r.htm\n",
+     0,
+     report_prompt + done("r.htm"),
+     "will not replace 'demo.htm': it is not a report",
+     "r.htm",
+     "demo.bin",
+     "notes.txt"},
+    {"a file that is not a report typed at the report prompt: refused",
+     [](const fs::path& f) { notes_as(f, "notes.txt"); },
+     {"demo.bin", "no/such/r.htm"},
+     "notes.txt\nr.htm\n",
+     0,
+     report_prompt + report_prompt + done("r.htm"),
+     "will not replace 'notes.txt': it is not a report",
+     "r.htm",
+     "demo.bin",
+     "notes.txt"},
+    {"a page of the user's whose first line is not the report's: refused",
+     [](const fs::path& f) { write_file(f / "index.htm", "<HTML>mine"); },
+     {"demo.bin", "no/such/r.htm"},
+     "index.htm\nr.htm\n",
+     0,
+     report_prompt + report_prompt + done("r.htm"),
+     "will not replace 'index.htm': it is not a report",
+     "r.htm"},
     {"last line without a line end is still a name",
      nothing,
      {},
@@ -297,9 +344,246 @@ TEST_P(Cli, BehavesAsAConsoleToolShould)
         EXPECT_EQ(read_file(folder / c.report), test_support::render(worked_demo())) << c.what;
     }
     EXPECT_EQ(read_file(folder / c.demo), demo_before) << c.what << ": the demo changed";
+    if (!c.kept.empty()) {
+        EXPECT_EQ(read_file(folder / c.kept), "mine") << c.what << ": " << c.kept << " changed";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Cli, testing::ValuesIn(cli_cases));
+
+// ---------------------------------------------------------------- names
+
+// A demo a row makes, and which of the builder's shapes it holds.
+struct named_demo {
+    std::string name;
+    std::size_t shape;
+};
+
+const std::string& shape(std::size_t index)
+{
+    static const auto all = demo_builder::shapes();
+    return all.at(index).second;
+}
+
+struct names_case {
+    const char* what;
+    std::vector<named_demo> demos;
+    std::function<void(const fs::path&)> prepare; // files beyond the demos
+    std::vector<std::string> args;
+    int status;
+    std::string out; // standard output, exactly
+    std::string err; // standard error, exactly
+    std::vector<std::pair<std::string, int>>
+        reports;                    // each report, and the shape whose report it is (-1: kept as prepared)
+    std::vector<std::string> files; // every name in the folder afterwards, sorted
+};
+
+const std::string res_note = "demo2html: note: wrote the report's stylesheet and icons into 'res' (19 files)\n";
+const std::string old_report = "<HTML>\nan earlier report\n";
+
+void old_report_as(const fs::path& folder, const std::string& name) { write_file(folder / name, old_report); }
+
+const names_case names_cases[] = {
+    {"one name",
+     {{"a.demo", 0}},
+     nothing,
+     {"a.demo"},
+     0,
+     done("a.htm"),
+     res_note,
+     {{"a.htm", 0}},
+     {"a.demo", "a.htm", "res"}},
+    {"two names, the second absent: the report",
+     {{"a.demo", 0}},
+     nothing,
+     {"a.demo", "r.htm"},
+     0,
+     done("r.htm"),
+     res_note,
+     {{"r.htm", 0}},
+     {"a.demo", "r.htm", "res"}},
+    {"two names, the second a report: replaced",
+     {{"a.demo", 1}},
+     [](const fs::path& f) { old_report_as(f, "r.htm"); },
+     {"a.demo", "r.htm"},
+     0,
+     done("r.htm"),
+     res_note,
+     {{"r.htm", 1}},
+     {"a.demo", "r.htm", "res"}},
+    {"two names, the second a report with CRLF line ends: replaced",
+     {{"a.demo", 1}},
+     [](const fs::path& f) { write_file(f / "r.htm", "<HTML>\r\nold"); },
+     {"a.demo", "r.htm"},
+     0,
+     done("r.htm"),
+     res_note,
+     {{"r.htm", 1}},
+     {"a.demo", "r.htm", "res"}},
+    {"two names, the second empty: replaced",
+     {{"a.demo", 1}},
+     [](const fs::path& f) { write_file(f / "r.htm", ""); },
+     {"a.demo", "r.htm"},
+     0,
+     done("r.htm"),
+     res_note,
+     {{"r.htm", 1}},
+     {"a.demo", "r.htm", "res"}},
+    {"two names, the second a file that is not a report: two demos",
+     {{"a.demo", 0}, {"b.x", 1}},
+     nothing,
+     {"a.demo", "b.x"},
+     0,
+     done("a.htm") + done("b.htm"),
+     res_note,
+     {{"a.htm", 0}, {"b.htm", 1}},
+     {"a.demo", "a.htm", "b.htm", "b.x", "res"}},
+    {"two names, the second /dev/null: the report goes there",
+     {{"a.demo", 0}},
+     nothing,
+     {"a.demo", "/dev/null"},
+     0,
+     done("/dev/null"),
+     "",
+     {},
+     {"a.demo"}},
+    {"two names, the second a folder: the report prompt",
+     {{"a.demo", 0}},
+     [](const fs::path& f) { fs::create_directory(f / "out"); },
+     {"a.demo", "out"},
+     1,
+     report_prompt,
+     "demo2html: cannot open 'out' for writing: Is a directory\n"
+     "demo2html: no report name given: standard input ended\n",
+     {},
+     {"a.demo", "out"}},
+    {"three names: three demos",
+     {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}},
+     nothing,
+     {"a.demo", "b.demo", "c.demo"},
+     0,
+     done("a.htm") + done("b.htm") + done("c.htm"),
+     res_note,
+     {{"a.htm", 0}, {"b.htm", 1}, {"c.htm", 2}},
+     {"a.demo", "a.htm", "b.demo", "b.htm", "c.demo", "c.htm", "res"}},
+    {"a demo named twice is converted once",
+     {{"a.demo", 0}, {"b.demo", 1}},
+     nothing,
+     {"a.demo", "b.demo", "./a.demo"},
+     0,
+     done("a.htm") + done("b.htm"),
+     res_note,
+     {{"a.htm", 0}, {"b.htm", 1}},
+     {"a.demo", "a.htm", "b.demo", "b.htm", "res"}},
+    {"reports that would share a name: the later demo is not converted",
+     {{"a.1.demo", 0}, {"a.2.demo", 1}},
+     nothing,
+     {"a.1.demo", "a.2.demo"},
+     1,
+     done("a.htm"),
+     res_note + "demo2html: will not write the report of 'a.2.demo' to 'a.htm': it holds the report of 'a.1.demo', "
+                "written just before\n",
+     {{"a.htm", 0}},
+     {"a.1.demo", "a.2.demo", "a.htm", "res"}},
+    {"one missing demo among three: the others are converted",
+     {{"a.demo", 0}, {"c.demo", 2}},
+     nothing,
+     {"a.demo", "missing.demo", "c.demo"},
+     1,
+     done("a.htm") + done("c.htm"),
+     res_note + "demo2html: cannot open 'missing.demo' for reading: No such file or directory\n",
+     {{"a.htm", 0}, {"c.htm", 2}},
+     {"a.demo", "a.htm", "c.demo", "c.htm", "res"}},
+    {"-- before several",
+     {{"-a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}},
+     nothing,
+     {"--", "-a.demo", "b.demo", "c.demo"},
+     0,
+     done("-a.htm") + done("b.htm") + done("c.htm"),
+     res_note,
+     {{"-a.htm", 0}, {"b.htm", 1}, {"c.htm", 2}},
+     {"-a.demo", "-a.htm", "b.demo", "b.htm", "c.demo", "c.htm", "res"}},
+    {"several: a derived name that is not a report is refused, the next goes on",
+     {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}},
+     [](const fs::path& f) { write_file(f / "b.htm", "my notes"); },
+     {"a.demo", "b.demo", "c.demo"},
+     1,
+     done("a.htm") + done("c.htm"),
+     res_note + "demo2html: will not replace 'b.htm': it is not a report\n",
+     {{"a.htm", 0}, {"c.htm", 2}},
+     {"a.demo", "a.htm", "b.demo", "b.htm", "c.demo", "c.htm", "res"}},
+    {"several: a report on a demo named too is refused",
+     {{"b.htm", 0}, {"b.x.demo", 1}, {"c.demo", 2}},
+     nothing,
+     {"b.htm", "b.x.demo", "c.demo"},
+     1,
+     done("c.htm"),
+     "demo2html: will not write the report to 'b.htm': it is the demo 'b.htm' itself\n"
+     "demo2html: will not write the report of 'b.x.demo' to 'b.htm': it is the demo 'b.htm', named too\n" +
+         res_note,
+     {{"c.htm", 2}},
+     {"b.htm", "b.x.demo", "c.demo", "c.htm", "res"}},
+    {"several: an earlier report among the names is replaced, not converted",
+     {{"a.demo", 0}, {"b.demo", 1}},
+     [](const fs::path& f) { old_report_as(f, "a.htm"); },
+     {"a.demo", "a.htm", "b.demo"},
+     1,
+     done("a.htm") + done("b.htm"),
+     res_note + "demo2html: will not write the report to 'a.htm': it is the demo 'a.htm' itself\n",
+     {{"a.htm", 0}, {"b.htm", 1}},
+     {"a.demo", "a.htm", "b.demo", "b.htm", "res"}},
+    {"several: a report that cannot be opened, the next goes on",
+     {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}},
+     [](const fs::path& f) { fs::create_directory(f / "b.htm"); },
+     {"a.demo", "b.demo", "c.demo"},
+     1,
+     done("a.htm") + done("c.htm"),
+     res_note + "demo2html: cannot open 'b.htm' for writing: Is a directory\n",
+     {{"a.htm", 0}, {"c.htm", 2}},
+     {"a.demo", "a.htm", "b.demo", "b.htm", "c.demo", "c.htm", "res"}},
+};
+
+void PrintTo(const names_case& c, std::ostream* os) { *os << c.what; }
+
+class CliNames : public testing::TestWithParam<names_case> {};
+
+std::vector<std::string> names_in(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name != ".stdin" && name != ".stdout" && name != ".stderr") {
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_P(CliNames, GiveOneReportPerDemoAndReplaceNoOtherFile)
+{
+    const names_case& c = GetParam();
+    const fs::path folder = test_support::scratch_folder("cli_names");
+    for (const named_demo& d : c.demos) {
+        write_file(folder / d.name, shape(d.shape));
+    }
+    c.prepare(folder);
+
+    const run_result result = run(folder, c.args, "");
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err);
+    for (const auto& [report, shape_index] : c.reports) {
+        EXPECT_EQ(read_file(folder / report), test_support::render(shape(static_cast<std::size_t>(shape_index))))
+            << report;
+    }
+    for (const named_demo& d : c.demos) {
+        EXPECT_EQ(read_file(folder / d.name), shape(d.shape)) << d.name << ": the demo changed";
+    }
+    EXPECT_EQ(names_in(folder), c.files);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliNames, testing::ValuesIn(names_cases));
 
 TEST(CliFailures, ReportThatCannotBeWrittenIsNoSuccess)
 {
@@ -321,6 +605,153 @@ TEST(CliFailures, CompletionMessageThatCannotBeWrittenIsNoSuccess)
     const run_result result = run(folder, {"demo.bin"}, "", "/dev/full");
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("cannot write to standard output"), std::string::npos) << result.err;
+}
+
+// ---------------------------------------------------------------- replacing a report
+
+// A demo whose report is larger than the file size limit of the rows below.
+const std::string& large_demo()
+{
+    static const std::string bytes = demo_builder::random_demo(20000, 4, 255, 1);
+    return bytes;
+}
+
+const std::string long_leaf = std::string(248, 'r') + ".htm"; // no longer name fits beside it
+
+struct replace_case {
+    const char* what;
+    std::string report;                           // the name the report is written to
+    std::function<void(const fs::path&)> prepare; // the earlier report and what leads to it
+    std::string before;                           // shell commands before the program
+    int status;
+    std::string err;                // standard error, exactly
+    std::string replaced;           // the file that must now hold the new report, or the old one
+    bool new_report;                // whether it holds the new report (else the earlier one, unchanged)
+    fs::perms mode;                 // its permission bits afterwards
+    std::vector<std::string> files; // every name in the folder afterwards, sorted
+};
+
+void earlier_report(const fs::path& file, fs::perms mode)
+{
+    write_file(file, old_report);
+    fs::permissions(file, mode);
+}
+
+const fs::perms rw_r = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+const fs::perms rw_rw_r = rw_r | fs::perms::group_write | fs::perms::others_read;
+
+const replace_case replace_cases[] = {
+    {"an earlier report: replaced, its permission bits kept",
+     "r.htm",
+     [](const fs::path& f) { earlier_report(f / "r.htm", rw_r); },
+     "",
+     0,
+     res_note,
+     "r.htm",
+     true,
+     rw_r,
+     {"d.demo", "r.htm", "res"}},
+    {"through a symbolic link: the file it points to is replaced, the link stays",
+     "r.htm",
+     [](const fs::path& f) {
+         fs::create_directory(f / "sub");
+         earlier_report(f / "sub" / "t.htm", rw_r);
+         fs::create_symlink("sub/t.htm", f / "r.htm");
+     },
+     "",
+     0,
+     res_note,
+     "sub/t.htm",
+     true,
+     rw_r,
+     {"d.demo", "r.htm", "res", "sub"}},
+    {"no room beside it for a temporary name: written in place",
+     long_leaf,
+     [](const fs::path& f) { earlier_report(f / long_leaf, rw_rw_r); },
+     "",
+     0,
+     res_note,
+     long_leaf,
+     true,
+     rw_rw_r,
+     {"d.demo", "res", long_leaf}},
+    {"a write that fails midway: the earlier report stays as it was",
+     "r.htm",
+     [](const fs::path& f) { earlier_report(f / "r.htm", rw_r); },
+     "ulimit -f 64 && trap '' XFSZ && ",
+     1,
+     "demo2html: cannot write the report 'r.htm': File too large; 'r.htm' is left as it was\n",
+     "r.htm",
+     false,
+     rw_r,
+     {"d.demo", "r.htm"}},
+    {"a write that fails midway to a new name: nothing is left under it",
+     "r.htm",
+     nothing,
+     "ulimit -f 64 && trap '' XFSZ && ",
+     1,
+     "demo2html: cannot write the report 'r.htm': File too large; 'r.htm' is left as it was\n",
+     "",
+     false,
+     rw_r,
+     {"d.demo"}},
+};
+
+void PrintTo(const replace_case& c, std::ostream* os) { *os << c.what; }
+
+class CliReplace : public testing::TestWithParam<replace_case> {};
+
+TEST_P(CliReplace, ReportTakesItsNameOnlyWhenComplete)
+{
+    const replace_case& c = GetParam();
+    const fs::path folder = test_support::scratch_folder("cli_replace");
+    write_file(folder / "d.demo", large_demo());
+    c.prepare(folder);
+
+    const run_result result = run(folder, {"d.demo", c.report}, "", "", c.before);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.err, c.err);
+    if (!c.replaced.empty()) {
+        EXPECT_EQ(read_file(folder / c.replaced), c.new_report ? test_support::render(large_demo()) : old_report);
+        EXPECT_EQ(fs::status(folder / c.replaced).permissions(), c.mode);
+    }
+    if (c.replaced != c.report) {
+        EXPECT_EQ(fs::is_symlink(folder / c.report), !c.replaced.empty()) << "the link is gone";
+    }
+    EXPECT_EQ(read_file(folder / "d.demo"), large_demo()) << "the demo changed";
+    EXPECT_EQ(names_in(folder), c.files);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliReplace, testing::ValuesIn(replace_cases));
+
+// A run killed while it writes a large report over an earlier one leaves the
+// earlier report whole under its name.
+TEST(CliReplaceKilled, LeavesTheEarlierReportWhole)
+{
+    const fs::path folder = test_support::scratch_folder("cli_killed");
+    write_file(folder / "big.demo", demo_builder::random_demo(2000000, 4, 255, 1));
+    write_file(folder / "big.htm", old_report);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(folder.c_str()) == 0 && std::freopen("/dev/null", "w", stdout) != nullptr) {
+            execl(DEMO2HTML_EXE, DEMO2HTML_EXE, "big.demo", static_cast<char*>(nullptr));
+        }
+        _exit(127);
+    }
+    // Killed once its temporary report holds a few megabytes.
+    const fs::path part = folder / ("big.htm." + std::to_string(pid) + ".part");
+    for (int waited = 0; waited < 5000; ++waited) {
+        std::error_code error;
+        if (fs::file_size(part, error) > 4U << 20U) {
+            break;
+        }
+        usleep(1000);
+    }
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed";
+    EXPECT_EQ(read_file(folder / "big.htm"), old_report);
 }
 
 TEST(CliWarnings, NameWhatTheReportLeavesOut)

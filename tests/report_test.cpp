@@ -404,6 +404,31 @@ std::FILE* stream_failing_at_close()
     return fopencookie(nullptr, "w", io);
 }
 
+// A file may be replaced by a report only when it begins as every report
+// does; a page of the user's never does.
+TEST(Report, IsKnownByItsFirstLine)
+{
+    struct start_case {
+        std::string bytes;
+        bool report;
+    };
+    const start_case cases[] = {
+        {render(demo_with(header_fields{})).substr(0, report::start_bytes), true},
+        {"<HTML>\r\n<HEAD>", true},
+        {"<HTML>\n", true},
+        {"<HTML>", false},
+        {"<HTML>\r", false},
+        {"<HTML> \n", false},
+        {"<html>\n", false},
+        {" <HTML>\n", false},
+        {"<HTM\n", false},
+        {"", false},
+    };
+    for (const start_case& c : cases) {
+        EXPECT_EQ(report::begins_like_a_report(c.bytes), c.report) << c.bytes;
+    }
+}
+
 TEST(Report, FailedWriteOrCloseIsReported)
 {
     struct failing_case {
