@@ -75,11 +75,6 @@ bool ends_stream(const unsigned char* block_header)
     return block_header[0] == 0 && block_header[1] == 0 && block_header[2] == 0 && block_header[3] == 0;
 }
 
-input_entry entry_from_bytes(const unsigned char* bytes)
-{
-    return {static_cast<std::int8_t>(bytes[0]), static_cast<std::int8_t>(bytes[1]), bytes[2], bytes[3]};
-}
-
 void start_reader(word_reader& reader, std::FILE* file, std::uint64_t offset)
 {
     reader.file = file;

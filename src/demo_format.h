@@ -74,16 +74,6 @@ std::int8_t players_byte(const header& h);
 inline std::uint8_t row_count(const unsigned char* block_header) { return block_header[1]; }
 bool ends_stream(const unsigned char* block_header);
 
-// One controller's input in one row.
-struct input_entry {
-    std::int8_t stick_x;       // negative is left
-    std::int8_t stick_y;       // negative is down
-    std::uint8_t c_buttons;    // byte 2: C buttons, shoulders, two reserved bits
-    std::uint8_t main_buttons; // byte 3: pad directions, S, Z, B, A
-};
-
-input_entry entry_from_bytes(const unsigned char* bytes);
-
 // Sequential reader for the command block stream: words are taken straight
 // from a block buffer, so the walk costs one read call per buffer, not per
 // word.
