@@ -26,20 +26,14 @@ std::uint32_t big_endian_word(const unsigned char* bytes)
 
 namespace {
 
-// Reads up to `size` bytes, retrying short reads until the end of the file or
-// an error; returns how many arrived.
+// Reads up to `size` bytes; fewer arrive only at the end of the file or on
+// an error (the stream's read retries short reads itself).
 std::size_t read_fully(std::FILE* file, unsigned char* out, std::size_t size, int& read_error)
 {
-    std::size_t got = 0;
-    while (got < size) {
-        const std::size_t n = std::fread(out + got, 1, size - got, file);
-        got += n;
-        if (n == 0) {
-            if (std::ferror(file) != 0) {
-                read_error = errors::last_errno();
-            }
-            break;
-        }
+    errno = 0;
+    const std::size_t got = std::fread(out, 1, size, file);
+    if (got < size && std::ferror(file) != 0) {
+        read_error = errors::last_errno();
     }
     return got;
 }
@@ -49,9 +43,7 @@ std::size_t read_fully(std::FILE* file, unsigned char* out, std::size_t size, in
 header read_header(std::FILE* demo)
 {
     header h;
-    h.bytes.fill(0xFF);
     std::fseek(demo, 0, SEEK_SET); // a pipe cannot seek: it is read from where it stands
-    errno = 0;
     h.bytes_read = read_fully(demo, h.bytes.data(), h.bytes.size(), h.read_error);
     std::fill(h.bytes.begin() + static_cast<std::ptrdiff_t>(h.bytes_read), h.bytes.end(), 0xFF);
     return h;
@@ -79,9 +71,6 @@ void start_reader(word_reader& reader, std::FILE* file, std::uint64_t offset)
 {
     reader.file = file;
     reader.offset = offset;
-    reader.pos = 0;
-    reader.len = 0;
-    reader.read_error = 0;
 }
 
 namespace {
@@ -94,7 +83,6 @@ void refill(word_reader& reader)
     reader.pos = 0;
     reader.len = tail;
     if (reader.read_error == 0) {
-        errno = 0;
         reader.len +=
             read_fully(reader.file, reader.buffer.data() + tail, reader.buffer.size() - tail, reader.read_error);
     }

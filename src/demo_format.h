@@ -86,7 +86,7 @@ struct word_reader {
     std::array<unsigned char, std::size_t{64} * 1024> buffer{};
 };
 
-// Prepares a reader over `file`, whose next byte lies at `offset`.
+// Prepares a new reader over `file`, whose next byte lies at `offset`.
 void start_reader(word_reader& reader, std::FILE* file, std::uint64_t offset);
 
 // Copies the next whole word into `out` and returns true; returns false when

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -249,6 +252,8 @@ const block_case block_cases[] = {
          zero_cell + zero_cell + "</TR>\n" + table_end + closing_line("2/2")},
     {"row count is the second byte", 0, word(0x7F340000) + word(0x00FF0000),
      table_head("7F340000", 52, "") + table_end + table_head("00FF0000", 255, "") + table_end + closing_line("2/2")},
+    {"a word with only its third or last byte set is a block", 0, word(0x0000AB00) + word(0x000000CD),
+     table_head("0000AB00", 0, "") + table_end + table_head("000000CD", 0, "") + table_end + closing_line("2/2")},
     {"no controllers: every word is a block", 0, word(0x00050000) + word(0x01000000),
      table_head("00050000", 5, "") + table_end + table_head("01000000", 0, "") + table_end + closing_line("2/2")},
     {"one controller, three rows: the middle one striped", 1, word(0x00030000) + std::string(12, '\0'),
@@ -402,6 +407,82 @@ std::FILE* stream_failing_at_close()
         return -1;
     };
     return fopencookie(nullptr, "w", io);
+}
+
+// A demo stream that gives `bytes` up to `fails_at`, then fails its read
+// with `error` (0: without setting errno, as some streams do).
+struct failing_demo {
+    std::string bytes;
+    std::size_t fails_at;
+    int error;
+    std::size_t at = 0;
+};
+
+std::FILE* stream_failing_at(failing_demo& demo)
+{
+    cookie_io_functions_t io{};
+    io.read = [](void* cookie, char* out, std::size_t size) -> ssize_t {
+        auto& d = *static_cast<failing_demo*>(cookie);
+        if (d.at >= d.fails_at) {
+            if (d.error != 0) {
+                errno = d.error;
+            }
+            return -1;
+        }
+        const std::size_t n = std::min(size, d.fails_at - d.at);
+        std::memcpy(out, d.bytes.data() + d.at, n);
+        d.at += n;
+        return static_cast<ssize_t>(n);
+    };
+    return fopencookie(&demo, "r", io);
+}
+
+TEST(Report, FailedReadOfTheDemoIsReported)
+{
+    struct read_case {
+        std::size_t fails_at;
+        int error;
+        int read_error;           // as the outcome tells it
+        std::size_t header_bytes; // read before the failure
+        std::uint64_t end_offset; // where the report ends
+    };
+    const std::string demo = demo_builder::shapes().front().second;
+    const read_case cases[] = {
+        {100, EIO, EIO, 100, 0},
+        {100, 0, EIO, 100, 0}, // errno is not left over from an earlier call
+        {236, ENXIO, ENXIO, 232, 236},
+        {240, 0, EIO, 232, 240},
+    };
+    for (const read_case& c : cases) {
+        failing_demo source{demo, c.fails_at, c.error};
+        std::FILE* in = stream_failing_at(source);
+        std::FILE* out = std::fopen("/dev/null", "w");
+        ASSERT_NE(in, nullptr);
+        report::outcome outcome;
+        errno = ENOENT;
+        EXPECT_EQ(report::unmush(in, out, &outcome), 0) << c.fails_at;
+        EXPECT_EQ(outcome.read_error, c.read_error) << c.fails_at;
+        EXPECT_EQ(outcome.header_bytes, c.header_bytes) << c.fails_at;
+        if (c.header_bytes == 232) {
+            EXPECT_TRUE(outcome.ended_early) << c.fails_at;
+            EXPECT_EQ(outcome.end_offset, c.end_offset) << c.fails_at;
+        }
+    }
+}
+
+// The report starts from the demo's first byte, wherever the stream stands.
+TEST(Report, ReadsTheDemoFromItsStart)
+{
+    const std::filesystem::path folder = test_support::scratch_folder("from_start");
+    const std::string demo = demo_builder::shapes().front().second;
+    test_support::write_file(folder / "in.demo", demo);
+    test_support::write_file(folder / "advanced.htm", "");
+    std::FILE* in = std::fopen((folder / "in.demo").string().c_str(), "rb");
+    std::FILE* out = std::fopen((folder / "advanced.htm").string().c_str(), "w");
+    ASSERT_NE(in, nullptr);
+    ASSERT_EQ(std::fseek(in, 100, SEEK_SET), 0);
+    EXPECT_EQ(report::unmush(in, out), 0);
+    EXPECT_EQ(test_support::read_file(folder / "advanced.htm"), render(demo));
 }
 
 // A file may be replaced by a report only when it begins as every report
