@@ -75,28 +75,28 @@ void start_reader(word_reader& reader, std::FILE* file, std::uint64_t offset)
 
 namespace {
 
-// Moves the unread tail to the front of the buffer and fills the rest.
+// The buffer holds whole words, and a read comes short only at the end of
+// the demo or on an error: a part of a word left in it is the demo's end.
+static_assert(std::tuple_size_v<decltype(word_reader::buffer)> % word_size == 0);
+
+// Fills the buffer anew once every word in it has been taken.
 void refill(word_reader& reader)
 {
-    const std::size_t tail = reader.len - reader.pos;
-    std::memmove(reader.buffer.data(), reader.buffer.data() + reader.pos, tail);
     reader.pos = 0;
-    reader.len = tail;
-    if (reader.read_error == 0) {
-        reader.len +=
-            read_fully(reader.file, reader.buffer.data() + tail, reader.buffer.size() - tail, reader.read_error);
-    }
+    reader.len = reader.read_error == 0
+                     ? read_fully(reader.file, reader.buffer.data(), reader.buffer.size(), reader.read_error)
+                     : 0;
 }
 
 } // namespace
 
 bool next_word(word_reader& reader, unsigned char* out)
 {
-    if (reader.len - reader.pos < word_size) {
+    if (reader.pos == reader.len) {
         refill(reader);
-        if (reader.len - reader.pos < word_size) {
-            return false;
-        }
+    }
+    if (reader.len - reader.pos < word_size) {
+        return false;
     }
     std::memcpy(out, reader.buffer.data() + reader.pos, word_size);
     reader.pos += word_size;
