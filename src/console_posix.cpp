@@ -3,12 +3,12 @@
 
 namespace console {
 
-std::vector<std::string> arguments(int argc, char** argv)
-{
-    return {argv + (argc > 0 ? 1 : 0), argv + argc};
-}
+std::vector<std::string> arguments(int argc, char** argv) { return {argv + (argc > 0 ? 1 : 0), argv + argc}; }
 
-bool write(std::FILE* out, std::string_view text) { return std::fwrite(text.data(), 1, text.size(), out) == text.size(); }
+bool write(std::FILE* out, std::string_view text)
+{
+    return std::fwrite(text.data(), 1, text.size(), out) == text.size();
+}
 
 bool read_answer(std::string& line) { return read_line(stdin, line); }
 

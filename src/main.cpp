@@ -193,8 +193,8 @@ std::string refusal(const std::string& name, std::FILE* demo, const std::string&
 
 // Opens the report `name` unless it is refused; the demo is never emptied,
 // nor a file that is not a report.
-files::report_file open_report(const std::string& name, std::string& why, std::FILE* demo,
-                               const std::string& demo_name, const named_demos& demos)
+files::report_file open_report(const std::string& name, std::string& why, std::FILE* demo, const std::string& demo_name,
+                               const named_demos& demos)
 {
     why = refusal(name, demo, demo_name, demos);
     if (!why.empty()) {
@@ -264,8 +264,8 @@ bool write_report(std::FILE* demo, const std::string& demo_name, const files::re
         files::drop_report(report);
     }
     if (error != 0) {
-        const std::string left = report.part.empty() ? "the report is incomplete"
-                                                     : quoted(report_name) + " is left as it was";
+        const std::string left =
+            report.part.empty() ? "the report is incomplete" : quoted(report_name) + " is left as it was";
         tell(kind::error, "cannot write the report " + quoted(report_name) + ": " + std::strerror(error) + "; " + left);
         return false;
     }
