@@ -110,9 +110,9 @@ std::string formatted(const char* format, ...)
     va_list args;
     va_start(args, format);
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): the analyzer misses va_start just above
-    const int n = std::vsnprintf(text.data(), text.size(), format, args);
+    std::vsnprintf(text.data(), text.size(), format, args); // ends the text with a NUL, cut where it must be
     va_end(args);
-    return n > 0 ? std::string(text.data(), std::min(static_cast<std::size_t>(n), text.size() - 1)) : std::string();
+    return text.data();
 }
 
 // ---------------------------------------------------------------- cells
