@@ -158,10 +158,12 @@ bit_pieces main_button_bit_pieces()
 std::string button_piece(unsigned byte, const bit_pieces& bits)
 {
     std::string piece;
-    for (unsigned bit = 0; bit < bits.size(); ++bit) {
-        if ((byte & (1U << bit)) != 0) {
-            piece += bits[bit];
+    unsigned mask = 1; // bit 0 first
+    for (const std::string& bit_piece : bits) {
+        if ((byte & mask) != 0) {
+            piece += bit_piece;
         }
+        mask <<= 1U;
     }
     return piece;
 }
@@ -236,12 +238,12 @@ std::string heading_row(std::uint32_t controllers)
     return row + row_close;
 }
 
-// Writes the rows of one block; returns false when the demo ended inside it,
+// Writes the rows of one block; where the demo ends inside it, stops
 // after closing the row that was open.
-bool put_rows(writer& out, demo::word_reader& in, unsigned rows, std::uint32_t controllers)
+void put_rows(writer& out, demo::word_reader& in, unsigned rows, std::uint32_t controllers)
 {
     if (controllers == 0) {
-        return true;
+        return;
     }
     const cell_pieces& p = pieces();
     std::array<unsigned char, demo::word_size> entry{};
@@ -253,7 +255,7 @@ bool put_rows(writer& out, demo::word_reader& in, unsigned rows, std::uint32_t c
                 if (c > 0) {
                     put(out, row_close);
                 }
-                return false;
+                return;
             }
             if (c == 0) {
                 put(out, row % 2 == 0 ? striped_row_open : row_open);
@@ -262,7 +264,6 @@ bool put_rows(writer& out, demo::word_reader& in, unsigned rows, std::uint32_t c
         }
         put(out, row_close);
     }
-    return true;
 }
 
 // Walks the command blocks up to the zero word, a table per block.
@@ -282,13 +283,9 @@ void put_block_tables(writer& out, demo::word_reader& in, std::uint32_t controll
         put(out, formatted("\n<TABLE CELLSPACING=\"0\"><B>%08X </B>", demo::big_endian_word(word.data())));
         put(out, formatted("<I>Size: %u</I>\n", rows));
         put(out, headings);
-        const bool whole = put_rows(out, in, rows, controllers);
+        put_rows(out, in, rows, controllers);
         put(out, "\n</TABLE>\n");
-        ++walk.blocks;
-        if (!whole) {
-            walk.ended_early = true;
-            break;
-        }
+        ++walk.blocks; // a demo that ended inside it fails the next word's read
     }
     if (walk.ended_early) {
         walk.end_offset = in.offset;
