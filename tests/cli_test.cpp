@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -598,13 +599,26 @@ TEST(CliFailures, ReportThatCannotBeWrittenIsNoSuccess)
     EXPECT_EQ(read_file(folder / "demo.bin"), worked_demo());
 }
 
-TEST(CliFailures, CompletionMessageThatCannotBeWrittenIsNoSuccess)
+TEST(CliFailures, OutputThatCannotBeWrittenIsNoSuccess)
 {
-    const fs::path folder = test_support::scratch_folder("cli_stdout_full");
-    write_file(folder / "demo.bin", worked_demo());
-    const run_result result = run(folder, {"demo.bin"}, "", "/dev/full");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("cannot write to standard output"), std::string::npos) << result.err;
+    struct full_case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const std::string full = "demo2html: cannot write to standard output: No space left on device\n";
+    const full_case cases[] = {
+        {{"demo.bin"}, res_note + full},
+        {{"demo.bin", "demo.bin", "demo.bin"}, res_note + full},
+        {{"--version"}, full},
+        {{"--help"}, full},
+    };
+    for (const full_case& c : cases) {
+        const fs::path folder = test_support::scratch_folder("cli_stdout_full");
+        write_file(folder / "demo.bin", worked_demo());
+        const run_result result = run(folder, c.args, "", "/dev/full");
+        EXPECT_EQ(result.status, 1) << c.args[0];
+        EXPECT_EQ(result.err, c.err) << c.args[0];
+    }
 }
 
 // ---------------------------------------------------------------- replacing a report
@@ -643,7 +657,10 @@ const fs::perms rw_rw_r = rw_r | fs::perms::group_write | fs::perms::others_read
 const replace_case replace_cases[] = {
     {"an earlier report: replaced, its permission bits kept",
      "r.htm",
-     [](const fs::path& f) { earlier_report(f / "r.htm", rw_r); },
+     [](const fs::path& f) {
+         earlier_report(f / "r.htm", rw_r);
+         [[maybe_unused]] const int owned = chown((f / "r.htm").c_str(), 1234, 1234); // kept when run as root
+     },
      "",
      0,
      res_note,
@@ -665,6 +682,60 @@ const replace_case replace_cases[] = {
      true,
      rw_r,
      {"d.demo", "r.htm", "res", "sub"}},
+    {"through a link in another folder: the link's text is read from there",
+     "out/r.htm",
+     [](const fs::path& f) {
+         fs::create_directories(f / "sub");
+         fs::create_directories(f / "out");
+         earlier_report(f / "sub" / "t.htm", rw_r);
+         fs::create_symlink("../sub/t.htm", f / "out" / "r.htm");
+     },
+     "",
+     0,
+     "demo2html: note: wrote the report's stylesheet and icons into 'out/res' (19 files)\n",
+     "sub/t.htm",
+     true,
+     rw_r,
+     {"d.demo", "out", "sub"}},
+    {"through a chain of links, one of them absolute",
+     "r.htm",
+     [](const fs::path& f) {
+         fs::create_directory(f / "sub");
+         earlier_report(f / "sub" / "t.htm", rw_r);
+         fs::create_symlink(f / "sub" / "t.htm", f / "l2.htm");
+         fs::create_symlink("l2.htm", f / "r.htm");
+     },
+     "",
+     0,
+     res_note,
+     "sub/t.htm",
+     true,
+     rw_r,
+     {"d.demo", "l2.htm", "r.htm", "res", "sub"}},
+    {"a link to a report not made yet: it is made where the link points",
+     "r.htm",
+     [](const fs::path& f) {
+         fs::create_directory(f / "sub");
+         fs::create_symlink("sub/new.htm", f / "r.htm");
+     },
+     "umask 022 && ",
+     0,
+     res_note,
+     "sub/new.htm",
+     true,
+     rw_r | fs::perms::others_read,
+     {"d.demo", "r.htm", "res", "sub"}},
+    {"a link that loops: the report prompt",
+     "r.htm",
+     [](const fs::path& f) { fs::create_symlink("r.htm", f / "r.htm"); },
+     "",
+     1,
+     "demo2html: cannot open 'r.htm' for writing: Too many levels of symbolic links\n"
+     "demo2html: no report name given: standard input ended\n",
+     "",
+     false,
+     rw_r,
+     {"d.demo", "r.htm"}},
     {"no room beside it for a temporary name: written in place",
      long_leaf,
      [](const fs::path& f) { earlier_report(f / long_leaf, rw_rw_r); },
@@ -707,6 +778,9 @@ TEST_P(CliReplace, ReportTakesItsNameOnlyWhenComplete)
     const fs::path folder = test_support::scratch_folder("cli_replace");
     write_file(folder / "d.demo", large_demo());
     c.prepare(folder);
+    const bool was_link = fs::is_symlink(folder / c.report);
+    struct stat owner_before {};
+    const bool existed = !c.replaced.empty() && stat((folder / c.replaced).c_str(), &owner_before) == 0;
 
     const run_result result = run(folder, {"d.demo", c.report}, "", "", c.before);
     EXPECT_EQ(result.status, c.status);
@@ -715,9 +789,12 @@ TEST_P(CliReplace, ReportTakesItsNameOnlyWhenComplete)
         EXPECT_EQ(read_file(folder / c.replaced), c.new_report ? test_support::render(large_demo()) : old_report);
         EXPECT_EQ(fs::status(folder / c.replaced).permissions(), c.mode);
     }
-    if (c.replaced != c.report) {
-        EXPECT_EQ(fs::is_symlink(folder / c.report), !c.replaced.empty()) << "the link is gone";
+    struct stat owner_after {};
+    if (existed && stat((folder / c.replaced).c_str(), &owner_after) == 0) {
+        EXPECT_EQ(owner_after.st_uid, owner_before.st_uid);
+        EXPECT_EQ(owner_after.st_gid, owner_before.st_gid);
     }
+    EXPECT_EQ(fs::is_symlink(folder / c.report), was_link) << "the link is gone";
     EXPECT_EQ(read_file(folder / "d.demo"), large_demo()) << "the demo changed";
     EXPECT_EQ(names_in(folder), c.files);
 }
@@ -853,6 +930,14 @@ const resource_case resource_cases[] = {
      {"demo.bin"},
      "res",
      ""},
+    {"res is a link to a folder: written into it",
+     [](const fs::path& f) {
+         fs::create_directory(f / "shared");
+         fs::create_directory_symlink("shared", f / "res");
+     },
+     {"demo.bin"},
+     "shared",
+     "note: wrote the report's stylesheet and icons into 'res' (19 files)"},
     {"a report to a device: nothing written", nothing, {"demo.bin", "/dev/null"}, "", ""},
     {"res is a file: a warning, and the report stands",
      [](const fs::path& f) { write_file(f / "res", "mine"); },
@@ -910,6 +995,35 @@ TEST(CliResourcesAtOnce, RunsIntoOneFolderSideBySideAllSucceed)
     for (const std::string& name : resource_names()) {
         EXPECT_EQ(read_file(folder / "res" / name), read_file(fs::path(DEMO2HTML_RES_SOURCE) / name)) << name;
     }
+}
+
+// What a killed run of the same process number left, a temporary report and
+// a temporary icon, is cleared away by the next run, which writes both.
+TEST(CliReplaceKilled, LeftoversOfTheSameProcessNumberAreCleared)
+{
+    const fs::path folder = test_support::scratch_folder("cli_leftovers");
+    write_file(folder / "d.demo", worked_demo());
+    fs::create_directory(folder / "res");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // The program keeps the number of the process it replaces.
+        const std::string number = std::to_string(getpid());
+        write_file(folder / ("r.htm." + number + ".part"), "cut");
+        write_file(folder / "res" / ("pretty.css." + number + ".part"), "cut");
+        if (chdir(folder.c_str()) == 0 && std::freopen("/dev/null", "w", stdout) != nullptr &&
+            std::freopen("/dev/null", "w", stderr) != nullptr) {
+            execl(DEMO2HTML_EXE, DEMO2HTML_EXE, "d.demo", "r.htm", static_cast<char*>(nullptr));
+        }
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(read_file(folder / "r.htm"), test_support::render(worked_demo()));
+    EXPECT_EQ(read_file(folder / "res" / "pretty.css"), read_file(fs::path(DEMO2HTML_RES_SOURCE) / "pretty.css"));
+    EXPECT_EQ(names_in(folder), (std::vector<std::string>{"d.demo", "r.htm", "res"}));
+    EXPECT_EQ(names_in(folder / "res").size(), resource_names().size()) << "a part file is left";
 }
 
 // ---------------------------------------------------------------- prompts on pipes

@@ -409,6 +409,29 @@ std::FILE* stream_failing_at_close()
     return fopencookie(nullptr, "w", io);
 }
 
+// A report stream whose first write fails with ENOSPC and every later one
+// with EIO, and whose close fails too when asked.
+struct failing_writes {
+    bool close_fails;
+    int writes = 0;
+};
+
+std::FILE* stream_failing_every_write(bool close_fails)
+{
+    cookie_io_functions_t io{};
+    io.write = [](void* cookie, const char*, std::size_t) -> ssize_t {
+        errno = static_cast<failing_writes*>(cookie)->writes++ == 0 ? ENOSPC : EIO;
+        return 0; // how a cookie stream's write tells an error
+    };
+    io.close = [](void* cookie) {
+        const bool fails = static_cast<failing_writes*>(cookie)->close_fails;
+        delete static_cast<failing_writes*>(cookie);
+        errno = EIO;
+        return fails ? -1 : 0;
+    };
+    return fopencookie(new failing_writes{close_fails}, "w", io);
+}
+
 // A demo stream that gives `bytes` up to `fails_at`, then fails its read
 // with `error` (0: without setting errno, as some streams do).
 struct failing_demo {
@@ -520,9 +543,12 @@ TEST(Report, FailedWriteOrCloseIsReported)
     const failing_case cases[] = {
         {"a write", std::fopen("/dev/full", "w"), ENOSPC},
         {"the close", stream_failing_at_close(), EIO},
+        {"every write: the first error is told", stream_failing_every_write(false), ENOSPC},
+        {"a write, then the close: the write's error is told", stream_failing_every_write(true), ENOSPC},
     };
     const std::filesystem::path folder = test_support::scratch_folder("full");
-    test_support::write_file(folder / "in.demo", demo_builder::shapes().front().second);
+    // A report of several buffers, so that the writer writes more than once.
+    test_support::write_file(folder / "in.demo", demo_builder::random_demo(20000, 4, 255, 1));
     for (const failing_case& c : cases) {
         ASSERT_NE(c.report, nullptr) << c.what;
         report::outcome outcome;
