@@ -171,12 +171,6 @@ TEST(WriteNewFile, NeverReplacesAndLeavesNoPart)
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 3);
 }
 
-std::size_t open_descriptors()
-{
-    namespace fs = std::filesystem;
-    return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{}));
-}
-
 std::string doubled_slashes(const std::string& name)
 {
     std::string doubled;
@@ -210,7 +204,7 @@ TEST(OpenDemo, TakesNamesLongerThanThePathLimit)
     const std::vector<unsigned char> bytes = {'n', 'e', 'w'};
     for (const std::string& path : names) {
         const std::string name = path + "demo.bin";
-        const std::size_t descriptors = open_descriptors();
+        const std::size_t descriptors = test_support::open_descriptors();
         int error = 0;
         const files::report_file report = files::open_report(name, error);
         ASSERT_NE(report.stream, nullptr) << std::strerror(error) << " " << name.substr(0, 30);
@@ -225,7 +219,7 @@ TEST(OpenDemo, TakesNamesLongerThanThePathLimit)
         EXPECT_EQ(files::make_folder(path + "res"), 0);
         // Every form of the name reaches the same file: only the first writes it.
         EXPECT_EQ(files::write_new_file(path + "res/new", bytes), &path == &names[0] ? 0 : EEXIST);
-        EXPECT_EQ(open_descriptors(), descriptors) << "a folder was left open";
+        EXPECT_EQ(test_support::open_descriptors(), descriptors) << "a folder was left open";
     }
     // The files are in the deepest folder, not in the working folder.
     EXPECT_FALSE(fs::exists(folder / "demo.bin"));

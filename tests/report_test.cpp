@@ -493,7 +493,8 @@ TEST(Report, FailedReadOfTheDemoIsReported)
     }
 }
 
-// The report starts from the demo's first byte, wherever the stream stands.
+// The report starts from the demo's first byte, wherever the stream stands,
+// and both streams are closed.
 TEST(Report, ReadsTheDemoFromItsStart)
 {
     const std::filesystem::path folder = test_support::scratch_folder("from_start");
@@ -504,7 +505,9 @@ TEST(Report, ReadsTheDemoFromItsStart)
     std::FILE* out = std::fopen((folder / "advanced.htm").string().c_str(), "w");
     ASSERT_NE(in, nullptr);
     ASSERT_EQ(std::fseek(in, 100, SEEK_SET), 0);
+    const std::size_t descriptors = test_support::open_descriptors();
     EXPECT_EQ(report::unmush(in, out), 0);
+    EXPECT_EQ(test_support::open_descriptors(), descriptors - 2) << "the demo or the report is left open";
     EXPECT_EQ(test_support::read_file(folder / "advanced.htm"), render(demo));
 }
 

@@ -55,4 +55,11 @@ inline std::size_t count_of(const std::string& text, const std::string& piece)
     return n;
 }
 
+// How many descriptors this process has open.
+inline std::size_t open_descriptors()
+{
+    namespace fs = std::filesystem;
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{}));
+}
+
 } // namespace test_support
