@@ -208,19 +208,6 @@ std::string read_deep(const fs::path& base, const std::vector<std::string>& part
     return bytes;
 }
 
-// std::filesystem takes whole names, which these folders outgrow; rm walks
-// the tree folder by folder.
-void remove_tree(const fs::path& folder)
-{
-    EXPECT_EQ(std::system(("rm -rf " + test_support::shell_quoted(folder.string())).c_str()), 0);
-}
-
-fs::path fresh_long_name_folder()
-{
-    remove_tree(fs::temp_directory_path() / "demo2html_test_bad_long");
-    return test_support::scratch_folder("bad_long");
-}
-
 const std::string deep = joined(deep_folders());
 const std::string demo_leaf = "d\xC3\xA9mo \xE2\x98\x85 run.bin";
 const std::string demo_name = deep + demo_leaf;
@@ -276,7 +263,7 @@ TEST_P(LongNames, AreOpenedFolderByFolder)
 {
     const long_name_case& c = GetParam();
     ASSERT_GE(demo_name.size(), 4096U);
-    const fs::path folder = fresh_long_name_folder();
+    const fs::path folder = test_support::scratch_folder("bad_long");
     write_deep(folder, deep_folders(), demo_leaf, worked_demo());
 
     const run_result result = run(folder, c.args, c.input);
@@ -289,7 +276,6 @@ TEST_P(LongNames, AreOpenedFolderByFolder)
     }
     EXPECT_EQ(read_deep(folder, deep_folders(), c.report_leaf), render(worked_demo())) << c.what;
     EXPECT_EQ(read_deep(folder, deep_folders(), demo_leaf), worked_demo()) << c.what << ": the demo changed";
-    remove_tree(folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(Nested, LongNames, testing::ValuesIn(long_name_cases));

@@ -211,6 +211,18 @@ class Server:
         self.httpd.server_close()
 
 
+def run_browser(command):
+    """Runs a browser's COMMAND with a temporary folder (TMPDIR) of its own,
+    removed afterwards: the sockets and locks a browser puts there go too when
+    it was killed or crashed."""
+    scratch = tempfile.mkdtemp(prefix="demo2html_browser_")
+    try:
+        return subprocess.run(command, capture_output=True, text=True, timeout=120,
+                              env=dict(os.environ, TMPDIR=scratch))
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
 def run_chromium(chromium, work, flags, url):
     """Runs Chromium once, in a new empty profile, and returns its stdout."""
     profile = tempfile.mkdtemp(prefix="profile-", dir=work)
@@ -219,7 +231,7 @@ def run_chromium(chromium, work, flags, url):
                "--no-proxy-server", "--hide-scrollbars", "--window-size=" + WINDOW,
                "--user-data-dir=" + profile] + flags + [url]
     try:
-        done = subprocess.run(command, capture_output=True, text=True, timeout=120)
+        done = run_browser(command)
     finally:
         shutil.rmtree(profile, ignore_errors=True)
     if done.returncode != 0:
@@ -284,7 +296,7 @@ def run_firefox(firefox, work, url, shot, dark):
         prefs.write('user_pref("ui.systemUsesDarkTheme", %d);\n' % (1 if dark else 0))
     command = [firefox, "--headless", "-profile", profile, "--window-size", WINDOW, "--screenshot", shot, url]
     try:
-        done = subprocess.run(command, capture_output=True, text=True, timeout=120)
+        done = run_browser(command)
     finally:
         shutil.rmtree(profile, ignore_errors=True)
     if done.returncode != 0 or not os.path.exists(shot):

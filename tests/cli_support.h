@@ -24,20 +24,6 @@ struct run_result {
     std::string err;
 };
 
-inline std::string shell_quoted(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') {
-            quoted.append("'\\''");
-        } else {
-            quoted.push_back(c);
-        }
-    }
-    quoted.push_back('\'');
-    return quoted;
-}
-
 // Runs demo2html in `folder` with `args`, feeding it `input`, after the
 // shell commands `before` (limits, signals).
 inline run_result run(const std::filesystem::path& folder, const std::vector<std::string>& args,

@@ -3,25 +3,96 @@
 
 #include "report.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+#include <system_error>
 
 namespace test_support {
 
+// `text` as one word for sh, in single quotes.
+inline std::string shell_quoted(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            quoted.append("'\\''");
+        } else {
+            quoted.push_back(c);
+        }
+    }
+    quoted.push_back('\'');
+    return quoted;
+}
+
+// True when DEMO2HTML_KEEP_TEST_FILES=1 asks to keep the scratch folders for
+// a look after the run.
+inline bool keep_test_files()
+{
+    const char* keep = std::getenv("DEMO2HTML_KEEP_TEST_FILES");
+    return keep != nullptr && std::string(keep) == "1";
+}
+
+// The folder that holds all of this test process's scratch folders; when they
+// are kept, says once on standard error where it is.
+inline const std::filesystem::path& scratch_root()
+{
+    static const std::filesystem::path root = [] {
+        const std::string run = std::to_string(std::random_device{}());
+        std::filesystem::path folder = std::filesystem::temp_directory_path() / ("demo2html_test_" + run);
+        if (keep_test_files()) {
+            std::fprintf(stderr, "DEMO2HTML_KEEP_TEST_FILES=1: the scratch files stay in %s\n", folder.c_str());
+        }
+        return folder;
+    }();
+    return root;
+}
+
+// Removes `folder` and all it holds, however deep: std::filesystem takes
+// whole names, which some test trees outgrow, and rm walks those folder by
+// folder.
+inline void remove_tree(const std::filesystem::path& folder)
+{
+    std::error_code error;
+    std::filesystem::remove_all(folder, error);
+    if (error && std::system(("rm -rf " + shell_quoted(folder.string())).c_str()) != 0) {
+        std::fprintf(stderr, "could not remove the scratch folder %s\n", folder.c_str());
+    }
+}
+
 // A folder of this test process's own, emptied: test runs side by side do
-// not meet in it.
+// not meet in it. It goes when the test ends.
 inline std::filesystem::path scratch_folder(const std::string& name)
 {
-    static const std::string run = std::to_string(std::random_device{}());
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("demo2html_test_" + run) / name;
-    std::filesystem::remove_all(folder);
+    const std::filesystem::path folder = scratch_root() / name;
+    remove_tree(folder);
     std::filesystem::create_directories(folder);
     return folder;
 }
+
+// Removes the scratch root when each test ends, passed or failed, unless the
+// files are to be kept.
+class scratch_cleanup : public testing::EmptyTestEventListener {
+    void OnTestEnd(const testing::TestInfo& /*test*/) override
+    {
+        if (!keep_test_files()) {
+            remove_tree(scratch_root());
+        }
+    }
+};
+
+// Registered before main runs, once for the whole test program: including
+// this header is all a test program needs to leave nothing behind.
+inline const bool scratch_cleanup_registered = [] {
+    testing::UnitTest::GetInstance()->listeners().Append(new scratch_cleanup);
+    return true;
+}();
 
 inline void write_file(const std::filesystem::path& path, const std::string& bytes)
 {
@@ -37,7 +108,7 @@ inline std::string read_file(const std::filesystem::path& path)
 // Runs unmush over `demo` and returns the report it wrote.
 inline std::string render(const std::string& demo, report::outcome* outcome = nullptr)
 {
-    static const std::filesystem::path folder = scratch_folder("render");
+    const std::filesystem::path folder = scratch_folder("render");
     write_file(folder / "in.demo", demo);
     std::FILE* in = std::fopen((folder / "in.demo").string().c_str(), "rb");
     std::FILE* out = std::fopen((folder / "out.htm").string().c_str(), "w");
