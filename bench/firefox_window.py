@@ -1,0 +1,206 @@
+#!/usr/bin/env python3
+"""Opens one report in a real Firefox window and prints what the page timed.
+
+Used by bench/browser, once per load:
+
+    firefox_window.py FIREFOX DISPLAY REPORT WORK
+
+REPORT is a report with res/ beside it. A copy of it, timed.htm beside it,
+carries a small script in its head; the copy is made once and is otherwise
+the report byte for byte. Firefox (not headless) opens that copy from a
+file: URL in a window of 1000 x 760 pixels on the X display DISPLAY, in a
+new profile made under WORK (also its HOME) and removed afterwards. After
+the page's load event the script reads the page's own timing, measured
+from the start of its navigation:
+
+    load  the end of the load event (PerformanceNavigationTiming.loadEventEnd)
+    fcp   the first contentful paint (the "first-contentful-paint" entry of
+          performance.getEntriesByType("paint")), or "-" when Firefox gives
+          none within 5 s of the load event
+
+and posts them to an HTTP server of this script on 127.0.0.1, whose port it
+reads from the page's URL. Then the browser's process group is ended. One
+line goes to standard output: "LOAD FCP WIDTH HEIGHT", the two times in
+seconds, then the window's inner size in CSS pixels.
+
+Every wait is bounded: no answer within TIMEOUT seconds (environment,
+default 300) ends the browser and exits 1.
+"""
+
+import http.server
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+
+# The window's outer size, as Chromium's --window-size in bench/browser.
+WIDTH, HEIGHT = "1000", "760"
+
+SCRIPT = """<SCRIPT>
+"use strict";
+addEventListener("load", () => setTimeout(() => {
+  const port = new URLSearchParams(location.search).get("port");
+  const navigation = performance.getEntriesByType("navigation")[0];
+  const answer = {load: navigation ? navigation.loadEventEnd : performance.timing.loadEventEnd -
+                        performance.timing.navigationStart,
+                  fcp: null, width: innerWidth, height: innerHeight};
+  let sent = false;
+  const send = () => {
+    if (sent) return;
+    sent = true;
+    fetch("http://127.0.0.1:" + port + "/timing", {method: "POST", mode: "no-cors", body: JSON.stringify(answer)});
+  };
+  const found = entries => {
+    for (const entry of entries) {
+      if (entry.name === "first-contentful-paint") {
+        answer.fcp = entry.startTime;
+        send();
+      }
+    }
+  };
+  found(performance.getEntriesByType("paint"));
+  if (!sent && typeof PerformanceObserver === "function") {
+    try {
+      new PerformanceObserver(list => found(list.getEntries())).observe({type: "paint", buffered: true});
+    } catch (e) {}
+  }
+  setTimeout(send, 5000);
+}, 0));
+</SCRIPT>"""
+
+# A profile that opens the page and nothing else: no first-run or welcome
+# pages, no telemetry, updates, safe browsing lists or other background
+# traffic (the machine may have no network), no session restore.
+PREFS = {
+    "browser.shell.checkDefaultBrowser": False,
+    "browser.startup.homepage_override.mstone": "ignore",
+    "browser.startup.page": 0,
+    "browser.startup.homepage": "about:blank",
+    "startup.homepage_welcome_url": "",
+    "startup.homepage_welcome_url.additional": "",
+    "browser.aboutwelcome.enabled": False,
+    "browser.newtabpage.enabled": False,
+    "browser.newtabpage.activity-stream.feeds.system.topstories": False,
+    "browser.newtabpage.activity-stream.feeds.section.topstories": False,
+    "browser.newtabpage.activity-stream.feeds.snippets": False,
+    "browser.newtabpage.activity-stream.telemetry": False,
+    "browser.ping-centre.telemetry": False,
+    "browser.sessionstore.resume_from_crash": False,
+    "browser.tabs.warnOnClose": False,
+    "browser.warnOnQuit": False,
+    "browser.safebrowsing.malware.enabled": False,
+    "browser.safebrowsing.phishing.enabled": False,
+    "browser.safebrowsing.downloads.enabled": False,
+    "browser.safebrowsing.blockedURIs.enabled": False,
+    "browser.safebrowsing.update.enabled": False,
+    "datareporting.policy.dataSubmissionEnabled": False,
+    "datareporting.healthreport.uploadEnabled": False,
+    "toolkit.telemetry.enabled": False,
+    "toolkit.telemetry.unified": False,
+    "toolkit.telemetry.reportingpolicy.firstRun": False,
+    "toolkit.telemetry.shutdownPingSender.enabled": False,
+    "toolkit.startup.max_resumed_crashes": -1,
+    "app.update.enabled": False,
+    "app.update.auto": False,
+    "app.normandy.enabled": False,
+    "extensions.update.enabled": False,
+    "extensions.getAddons.cache.enabled": False,
+    "extensions.blocklist.enabled": False,
+    "media.gmp-manager.updateEnabled": False,
+    "network.captive-portal-service.enabled": False,
+    "network.connectivity-service.enabled": False,
+    "network.dns.disablePrefetch": True,
+    "network.prefetch-next": False,
+    "network.http.speculative-parallel-limit": 0,
+    "services.settings.server": "http://127.0.0.1:9/",
+    "dom.disable_open_during_load": False,
+    "dom.performance.time_to_contentful_paint.enabled": True,
+    "privacy.reduceTimerPrecision": False,
+}
+
+
+def timed_copy(report):
+    """The report with the timing script in its head, beside the report."""
+    timed = os.path.join(os.path.dirname(report), "timed.htm")
+    if not os.path.exists(timed):
+        with open(report, "rb") as source:
+            data = source.read()
+        head_end = data.index(b"</HEAD>")
+        with open(timed + ".part", "wb") as copy:
+            copy.write(data[:head_end] + SCRIPT.encode() + data[head_end:])
+        os.replace(timed + ".part", timed)
+    return timed
+
+
+def main():
+    firefox, display, report, work = sys.argv[1:5]
+    work = os.path.abspath(work)
+    timeout = float(os.environ.get("TIMEOUT", "300"))
+    page = timed_copy(os.path.abspath(report))
+
+    answers = []
+    arrived = threading.Event()
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            length = int(self.headers.get("Content-Length", "0"))
+            answers.append(self.rfile.read(length).decode("utf-8", "replace"))
+            self.send_response(204)
+            self.end_headers()
+            arrived.set()
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    port = server.server_address[1]
+
+    profile = tempfile.mkdtemp(prefix="firefox-profile-", dir=work)
+    with open(os.path.join(profile, "user.js"), "w", encoding="utf-8") as prefs:
+        for name, value in PREFS.items():
+            prefs.write("user_pref(%s, %s);\n" % (json.dumps(name), json.dumps(value)))
+    # HOME must be an absolute path, or Firefox never opens the page.
+    env = dict(os.environ, DISPLAY=display, HOME=profile, MOZ_CRASHREPORTER_DISABLE="1")
+    env.pop("MOZ_HEADLESS", None)
+    url = "file://%s?port=%d" % (page, port)
+    browser = subprocess.Popen(
+        [firefox, "--no-remote", "--new-instance", "-profile", profile, "-width", WIDTH, "-height", HEIGHT, url],
+        env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        start_new_session=True)
+    try:
+        waited = 0.0
+        while not arrived.wait(1) and browser.poll() is None and waited < timeout:
+            waited += 1
+    finally:
+        # The browser and its content processes share its process group:
+        # asked to end, then killed, what is left of it.
+        try:
+            os.killpg(browser.pid, signal.SIGTERM)
+            browser.wait(15)
+        except (ProcessLookupError, subprocess.TimeoutExpired):
+            pass
+        try:
+            os.killpg(browser.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        browser.wait()
+        server.shutdown()
+        server.server_close()
+        shutil.rmtree(profile, ignore_errors=True)
+
+    if not answers:
+        print("firefox_window.py: no timing from %s within %g s" % (page, timeout), file=sys.stderr)
+        return 1
+    answer = json.loads(answers[0])
+    fcp = "-" if answer.get("fcp") is None else "%.3f" % (answer["fcp"] / 1000)
+    print("%.3f %s %d %d" % (answer["load"] / 1000, fcp, answer["width"], answer["height"]))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
