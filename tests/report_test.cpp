@@ -1,6 +1,7 @@
 #include "demo_builder.h"
 #include "demo_format.h"
 #include "report.h"
+#include "report_writer.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -534,6 +535,37 @@ TEST(Report, IsKnownByItsFirstLine)
     for (const start_case& c : cases) {
         EXPECT_EQ(report::begins_like_a_report(c.bytes), c.report) << c.bytes;
     }
+}
+
+// The sizes of the writes a report stream received.
+std::FILE* stream_counting_writes(std::vector<std::size_t>& sizes)
+{
+    cookie_io_functions_t io{};
+    io.write = [](void* cookie, const char*, std::size_t size) -> ssize_t {
+        static_cast<std::vector<std::size_t>*>(cookie)->push_back(size);
+        return static_cast<ssize_t>(size);
+    };
+    return fopencookie(&sizes, "w", io);
+}
+
+// The report reaches its stream in writes of the writer's whole buffer, the
+// last one holding the rest: small writes cost the filesystem dearly.
+TEST(Report, ReachesTheStreamInWholeBuffers)
+{
+    const std::filesystem::path folder = test_support::scratch_folder("whole_buffers");
+    const std::string demo = demo_builder::random_demo(20000, 4, 255, 1);
+    test_support::write_file(folder / "in.demo", demo);
+    std::vector<std::size_t> sizes;
+    ASSERT_EQ(report::unmush(std::fopen((folder / "in.demo").string().c_str(), "rb"), stream_counting_writes(sizes)),
+              0);
+    const std::size_t buffer = report::writer{}.buffer.size();
+    const std::size_t length = render(demo).size();
+    ASSERT_GT(length, 2 * buffer);
+    std::vector<std::size_t> expected(length / buffer, buffer);
+    if (length % buffer != 0) {
+        expected.push_back(length % buffer);
+    }
+    EXPECT_EQ(sizes, expected);
 }
 
 TEST(Report, FailedWriteOrCloseIsReported)
