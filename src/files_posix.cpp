@@ -204,9 +204,12 @@ int write_new_file_in(int folder, const std::string& leaf, std::span<const unsig
         return EEXIST;
     }
     // A part file of this process's number is left over from a run that was
-    // killed: no living process writes it.
+    // killed: no living process writes it. Something there that cannot be
+    // removed keeps the file from being written.
     const std::string part = part_name(leaf, getpid());
-    unlinkat(folder, part.c_str(), 0);
+    if (unlinkat(folder, part.c_str(), 0) != 0 && errno != ENOENT) {
+        return errno;
+    }
     const int fd = openat(folder, part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         return errno;

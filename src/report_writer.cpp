@@ -19,7 +19,7 @@ namespace {
 
 void flush(writer& out)
 {
-    if (out.error == 0 && out.used > 0) {
+    if (out.error == 0) {
         errno = 0;
         if (std::fwrite(out.buffer.data(), 1, out.used, out.file) != out.used) {
             out.error = errors::last_errno();

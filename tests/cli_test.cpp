@@ -998,7 +998,8 @@ TEST(CliResourcesAtOnce, RunsIntoOneFolderSideBySideAllSucceed)
 }
 
 // What a killed run of the same process number left, a temporary report and
-// a temporary icon, is cleared away by the next run, which writes both.
+// a temporary stylesheet, is cleared away by the next run, which writes both;
+// a folder in the way of an icon is told about.
 TEST(CliReplaceKilled, LeftoversOfTheSameProcessNumberAreCleared)
 {
     const fs::path folder = test_support::scratch_folder("cli_leftovers");
@@ -1010,8 +1011,9 @@ TEST(CliReplaceKilled, LeftoversOfTheSameProcessNumberAreCleared)
         const std::string number = std::to_string(getpid());
         write_file(folder / ("r.htm." + number + ".part"), "cut");
         write_file(folder / "res" / ("pretty.css." + number + ".part"), "cut");
+        fs::create_directory(folder / "res" / ("A.png." + number + ".part"));
         if (chdir(folder.c_str()) == 0 && std::freopen("/dev/null", "w", stdout) != nullptr &&
-            std::freopen("/dev/null", "w", stderr) != nullptr) {
+            std::freopen(".stderr", "w", stderr) != nullptr) {
             execl(DEMO2HTML_EXE, DEMO2HTML_EXE, "d.demo", "r.htm", static_cast<char*>(nullptr));
         }
         _exit(127);
@@ -1022,8 +1024,13 @@ TEST(CliReplaceKilled, LeftoversOfTheSameProcessNumberAreCleared)
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(read_file(folder / "r.htm"), test_support::render(worked_demo()));
     EXPECT_EQ(read_file(folder / "res" / "pretty.css"), read_file(fs::path(DEMO2HTML_RES_SOURCE) / "pretty.css"));
+    EXPECT_EQ(read_file(folder / ".stderr"),
+              "demo2html: warning: cannot write 'res/A.png': Is a directory; the report shows without it\n"
+              "demo2html: note: wrote the report's stylesheet and icons into 'res' (18 files)\n");
     EXPECT_EQ(names_in(folder), (std::vector<std::string>{"d.demo", "r.htm", "res"}));
+    // All but the icon, and the folder in its way.
     EXPECT_EQ(names_in(folder / "res").size(), resource_names().size()) << "a part file is left";
+    EXPECT_FALSE(fs::exists(folder / "res" / "A.png"));
 }
 
 // ---------------------------------------------------------------- prompts on pipes

@@ -397,40 +397,37 @@ TEST(Blocks, EveryPrefixGivesAWellFormedReport)
     }
 }
 
-// A report stream that takes every write and fails to close, as a file on a
-// full or vanished network share can.
-std::FILE* stream_failing_at_close()
-{
-    cookie_io_functions_t io{};
-    io.write = [](void*, const char*, std::size_t size) { return static_cast<ssize_t>(size); };
-    io.close = [](void*) {
-        errno = EIO;
-        return -1;
-    };
-    return fopencookie(nullptr, "w", io);
-}
-
-// A report stream whose first write fails with ENOSPC and every later one
-// with EIO, and whose close fails too when asked.
-struct failing_writes {
-    bool close_fails;
+// How a report stream's writes and close end: -1 in success, 0 in a failure
+// that sets no errno (as some streams' do), else in a failure with that errno.
+struct failing_stream {
+    int first_write;
+    int later_writes;
+    int close;
     int writes = 0;
 };
 
-std::FILE* stream_failing_every_write(bool close_fails)
+// Ends a call of the stream as `how` says; returns whether it failed.
+bool fails(int how)
+{
+    if (how > 0) {
+        errno = how;
+    }
+    return how >= 0;
+}
+
+std::FILE* stream_failing(const failing_stream& how)
 {
     cookie_io_functions_t io{};
-    io.write = [](void* cookie, const char*, std::size_t) -> ssize_t {
-        errno = static_cast<failing_writes*>(cookie)->writes++ == 0 ? ENOSPC : EIO;
-        return 0; // how a cookie stream's write tells an error
+    io.write = [](void* cookie, const char*, std::size_t size) -> ssize_t {
+        auto& s = *static_cast<failing_stream*>(cookie);
+        return fails(s.writes++ == 0 ? s.first_write : s.later_writes) ? 0 : static_cast<ssize_t>(size);
     };
     io.close = [](void* cookie) {
-        const bool fails = static_cast<failing_writes*>(cookie)->close_fails;
-        delete static_cast<failing_writes*>(cookie);
-        errno = EIO;
-        return fails ? -1 : 0;
+        const int how = static_cast<failing_stream*>(cookie)->close;
+        delete static_cast<failing_stream*>(cookie);
+        return fails(how) ? -1 : 0;
     };
-    return fopencookie(new failing_writes{close_fails}, "w", io);
+    return fopencookie(new failing_stream(how), "w", io);
 }
 
 // A demo stream that gives `bytes` up to `fails_at`, then fails its read
@@ -577,9 +574,11 @@ TEST(Report, FailedWriteOrCloseIsReported)
     };
     const failing_case cases[] = {
         {"a write", std::fopen("/dev/full", "w"), ENOSPC},
-        {"the close", stream_failing_at_close(), EIO},
-        {"every write: the first error is told", stream_failing_every_write(false), ENOSPC},
-        {"a write, then the close: the write's error is told", stream_failing_every_write(true), ENOSPC},
+        {"the close", stream_failing({-1, -1, EIO}), EIO},
+        {"the close, without a reason", stream_failing({-1, -1, 0}), EIO},
+        {"every write: the first error is told", stream_failing({ENOSPC, ENXIO, -1}), ENOSPC},
+        {"a write, then the close: the write's error is told", stream_failing({ENOSPC, -1, ENXIO}), ENOSPC},
+        {"a write, without a reason", stream_failing({0, 0, -1}), EIO},
     };
     const std::filesystem::path folder = test_support::scratch_folder("full");
     // A report of several buffers, so that the writer writes more than once.
@@ -587,8 +586,9 @@ TEST(Report, FailedWriteOrCloseIsReported)
     for (const failing_case& c : cases) {
         ASSERT_NE(c.report, nullptr) << c.what;
         report::outcome outcome;
-        EXPECT_EQ(report::unmush(std::fopen((folder / "in.demo").string().c_str(), "rb"), c.report, &outcome), 1)
-            << c.what;
+        std::FILE* demo = std::fopen((folder / "in.demo").string().c_str(), "rb");
+        errno = ENOENT; // not the reason of any failure here
+        EXPECT_EQ(report::unmush(demo, c.report, &outcome), 1) << c.what;
         EXPECT_EQ(outcome.write_error, c.error) << c.what;
     }
 }
