@@ -32,7 +32,7 @@ std::size_t read_fully(std::FILE* file, unsigned char* out, std::size_t size, in
 {
     errno = 0;
     const std::size_t got = std::fread(out, 1, size, file);
-    if (got < size && std::ferror(file) != 0) {
+    if (std::ferror(file) != 0) {
         read_error = errors::last_errno();
     }
     return got;
@@ -83,9 +83,10 @@ static_assert(std::tuple_size_v<decltype(word_reader::buffer)> % word_size == 0)
 void refill(word_reader& reader)
 {
     reader.pos = 0;
-    reader.len = reader.read_error == 0
-                     ? read_fully(reader.file, reader.buffer.data(), reader.buffer.size(), reader.read_error)
-                     : 0;
+    reader.len = 0;
+    if (reader.read_error == 0) { // after a failed read nothing more is taken
+        reader.len = read_fully(reader.file, reader.buffer.data(), reader.buffer.size(), reader.read_error);
+    }
 }
 
 } // namespace

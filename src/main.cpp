@@ -84,11 +84,22 @@ std::string with_name(const char* format, const std::string& name)
     return text;
 }
 
+// Set once standard output did not take a text: the run has then failed.
+bool output_failed = false;
+
+// Shows `text` on standard output.
+void show(const std::string& text)
+{
+    if (!console::write(stdout, text)) {
+        output_failed = true;
+    }
+}
+
 // Standard output must take everything the program printed, or the run
 // failed. Returns the exit status.
 int finish_output()
 {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || output_failed) {
         tell(kind::error, std::string("cannot write to standard output: ") + std::strerror(errno));
         return 1;
     }
@@ -108,7 +119,7 @@ bool is_help_option(std::string_view arg)
 // Shows the prompt and reads the answer; false when standard input ended.
 bool ask(const char* prompt, std::string& name)
 {
-    console::write(stdout, prompt);
+    show(prompt);
     std::fflush(stdout);
     return console::read_answer(name);
 }
@@ -280,7 +291,7 @@ bool write_report(std::FILE* demo, const std::string& demo_name, const files::re
     if (report_is_file) {
         write_resources_beside(report_name);
     }
-    console::write(stdout, with_name(done_message, report_name));
+    show(with_name(done_message, report_name));
     return true;
 }
 
@@ -369,11 +380,11 @@ int main(int argc, char** argv)
 {
     std::vector<std::string> args = console::arguments(argc, argv);
     if (!args.empty() && is_help_option(args[0])) {
-        console::write(stdout, usage);
+        show(usage);
         return finish_output();
     }
     if (!args.empty() && args[0] == "--version") {
-        console::write(stdout, "demo2html " DEMO2HTML_VERSION "\n");
+        show("demo2html " DEMO2HTML_VERSION "\n");
         return finish_output();
     }
     if (!args.empty() && args[0] == "--") {
