@@ -40,7 +40,6 @@ inline bool is_same_file(std::FILE* file, const std::string& name)
 
 // What a name holds now, following symbolic links.
 struct glance {
-    bool exists = false;    // something has the name
     bool regular = false;   // it is a regular file
     std::uint64_t size = 0; // a regular file's length in bytes
     std::string start;      // up to the requested number of its first bytes, for a regular file

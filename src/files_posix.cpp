@@ -92,7 +92,6 @@ std::FILE* open_file(const std::string& name, int flags, const char* mode, int& 
         error = EISDIR;
         return nullptr;
     }
-    error = 0;
     return stream_on(fd, mode, error);
 }
 
@@ -253,7 +252,6 @@ glance look_at(const std::string& name, std::size_t start_bytes)
     if (status_of(name, info, 0) != 0) {
         return seen;
     }
-    seen.exists = true;
     seen.regular = S_ISREG(info.st_mode);
     if (!seen.regular) {
         return seen;

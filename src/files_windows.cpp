@@ -262,14 +262,12 @@ glance look_at(const std::string& name, std::size_t start_bytes)
     glance seen;
     const std::wstring full = long_form(name);
     if (is_device(full)) {
-        seen.exists = GetFileAttributesW(full.c_str()) != INVALID_FILE_ATTRIBUTES;
         return seen;
     }
     const auto info = information_of(full);
     if (!info) {
         return seen;
     }
-    seen.exists = true;
     seen.regular = !is_folder(*info);
     if (!seen.regular) {
         return seen;

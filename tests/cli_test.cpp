@@ -702,8 +702,8 @@ const replace_case replace_cases[] = {
      [](const fs::path& f) {
          fs::create_directory(f / "sub");
          earlier_report(f / "sub" / "t.htm", rw_r);
-         fs::create_symlink(f / "sub" / "t.htm", f / "l2.htm");
-         fs::create_symlink("l2.htm", f / "r.htm");
+         fs::create_symlink(f / "sub" / "t.htm", f / "l");
+         fs::create_symlink("l", f / "r.htm");
      },
      "",
      0,
@@ -711,7 +711,21 @@ const replace_case replace_cases[] = {
      "sub/t.htm",
      true,
      rw_r,
-     {"d.demo", "l2.htm", "r.htm", "res", "sub"}},
+     {"d.demo", "l", "r.htm", "res", "sub"}},
+    {"through a link, a write that fails midway: the file it points to stays as it was",
+     "r.htm",
+     [](const fs::path& f) {
+         fs::create_directory(f / "sub");
+         earlier_report(f / "sub" / "t.htm", rw_r);
+         fs::create_symlink("sub/t.htm", f / "r.htm");
+     },
+     "ulimit -f 64 && trap '' XFSZ && ",
+     1,
+     "demo2html: cannot write the report 'r.htm': File too large; 'r.htm' is left as it was\n",
+     "sub/t.htm",
+     false,
+     rw_r,
+     {"d.demo", "r.htm", "sub"}},
     {"a link to a report not made yet: it is made where the link points",
      "r.htm",
      [](const fs::path& f) {

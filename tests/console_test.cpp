@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -134,6 +135,7 @@ TEST(SameFile, SeesThroughPathsAndLinks)
 TEST(OpenDemo, RefusesFoldersAndMissingFiles)
 {
     const std::filesystem::path folder = test_support::scratch_folder("open_demo");
+    const std::size_t descriptors = test_support::open_descriptors();
     int error = 0;
     EXPECT_EQ(files::open_demo(folder.string(), error), nullptr);
     EXPECT_EQ(error, EISDIR);
@@ -141,6 +143,14 @@ TEST(OpenDemo, RefusesFoldersAndMissingFiles)
     EXPECT_EQ(error, ENOENT);
     EXPECT_EQ(files::open_report(folder.string(), error).stream, nullptr);
     EXPECT_EQ(error, EISDIR);
+    // Through missing folders too long a way for one call.
+    std::string deep_missing = folder.string();
+    while (deep_missing.size() < 5000) {
+        deep_missing += "/" + std::string(200, 'm');
+    }
+    EXPECT_EQ(files::open_demo(deep_missing, error), nullptr);
+    EXPECT_EQ(error, ENOENT);
+    EXPECT_EQ(test_support::open_descriptors(), descriptors) << "a refused open left a descriptor";
 }
 
 TEST(WriteNewFile, NeverReplacesAndLeavesNoPart)
@@ -223,6 +233,23 @@ TEST(OpenDemo, TakesNamesLongerThanThePathLimit)
     // The files are in the deepest folder, not in the working folder.
     EXPECT_FALSE(fs::exists(folder / "demo.bin"));
     EXPECT_FALSE(fs::exists(folder / "res"));
+
+    // A name of exactly the path limit is one byte too long for one call:
+    // the first 20 folders, with slashes doubled up to the limit.
+    std::string exact = deep.substr(0, 20 * 201);
+    exact.insert(200, std::string(PATH_MAX - exact.size() - std::strlen("x.htm"), '/'));
+    exact += "x.htm";
+    ASSERT_EQ(exact.size(), std::size_t{PATH_MAX});
+    int error = 0;
+    const files::report_file report = files::open_report(exact, error);
+    ASSERT_NE(report.stream, nullptr) << std::strerror(error);
+    std::fclose(report.stream);
+    EXPECT_EQ(files::keep_report(report), 0);
+    std::FILE* written = files::open_demo(exact, error);
+    EXPECT_NE(written, nullptr) << std::strerror(error);
+    if (written != nullptr) {
+        std::fclose(written);
+    }
     fs::current_path(start);
 }
 
