@@ -91,6 +91,17 @@ int make_folder(const std::string& name);
 // the errno value.
 int write_new_file(const std::string& name, std::span<const unsigned char> bytes);
 
+// A seam for the tests, on POSIX systems: calls that fail only on a failing
+// system (the close of a written file, a hard link the filesystem refuses,
+// a rename) made to fail with the errno value given, 0 for none. The
+// program never sets it.
+struct failing_calls {
+    int close = 0;
+    int link = 0;
+    int rename = 0;
+};
+failing_calls& calls_to_fail();
+
 // The temporary name a file is written under before it takes `name`: the
 // process's own, so runs side by side never share one, and a run of the same
 // number removes what a killed one left.

@@ -12,6 +12,33 @@ namespace files {
 
 namespace {
 
+// The calls of the seam: each fails as calls_to_fail() says, else is the
+// system's own.
+int fails_with(int error)
+{
+    errno = error;
+    return -1;
+}
+
+int close_written(int fd)
+{
+    const int closed = close(fd);
+    const int error = calls_to_fail().close;
+    return error != 0 ? fails_with(error) : closed;
+}
+
+int link_at(int folder, const char* from, const char* to)
+{
+    const int error = calls_to_fail().link;
+    return error != 0 ? fails_with(error) : linkat(folder, from, folder, to, 0);
+}
+
+int rename_at(int from_folder, const char* from, int to_folder, const char* to)
+{
+    const int error = calls_to_fail().rename;
+    return error != 0 ? fails_with(error) : renameat(from_folder, from, to_folder, to);
+}
+
 // A folder to open names in: an open descriptor, or AT_FDCWD (which is
 // negative) for the working folder. -1 is a folder that failed to open.
 bool is_folder(int folder) { return folder >= 0 || folder == AT_FDCWD; }
@@ -140,7 +167,7 @@ int rename_file(const std::string& from, const std::string& to)
     if (!source.found() || !target.found()) {
         return ENOENT;
     }
-    return renameat(source.folder, source.leaf.c_str(), target.folder, target.leaf.c_str()) == 0 ? 0 : errno;
+    return rename_at(source.folder, source.leaf.c_str(), target.folder, target.leaf.c_str()) == 0 ? 0 : errno;
 }
 
 void remove_file(const std::string& name)
@@ -170,14 +197,15 @@ int make_part(const std::string& part, const struct stat* replaced)
     return fd;
 }
 
+// The program sets no signal handler, so no write is interrupted.
 int write_all(int fd, std::span<const unsigned char> bytes)
 {
     while (!bytes.empty()) {
         const ssize_t n = write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno != EINTR) {
+        if (n < 0) {
             return errno;
         }
-        bytes = bytes.subspan(n < 0 ? 0 : static_cast<std::size_t>(n));
+        bytes = bytes.subspan(static_cast<std::size_t>(n));
     }
     return 0;
 }
@@ -187,13 +215,13 @@ int write_all(int fd, std::span<const unsigned char> bytes)
 // a rename does the same in all but the instant since the caller looked.
 int give_name(int folder, const std::string& part, const std::string& leaf)
 {
-    if (linkat(folder, part.c_str(), folder, leaf.c_str(), 0) == 0) {
+    if (link_at(folder, part.c_str(), leaf.c_str()) == 0) {
         return 0;
     }
     if (errno == EEXIST) {
         return EEXIST;
     }
-    return renameat(folder, part.c_str(), folder, leaf.c_str()) == 0 ? 0 : errno;
+    return rename_at(folder, part.c_str(), folder, leaf.c_str()) == 0 ? 0 : errno;
 }
 
 int write_new_file_in(int folder, const std::string& leaf, std::span<const unsigned char> bytes)
@@ -214,7 +242,7 @@ int write_new_file_in(int folder, const std::string& leaf, std::span<const unsig
         return errno;
     }
     int error = write_all(fd, bytes);
-    if (close(fd) != 0 && error == 0) {
+    if (close_written(fd) != 0 && error == 0) {
         error = errno;
     }
     if (error == 0) {
@@ -230,6 +258,12 @@ file_id id_from(const struct stat& info)
 }
 
 } // namespace
+
+failing_calls& calls_to_fail()
+{
+    static failing_calls calls;
+    return calls;
+}
 
 std::FILE* open_demo(const std::string& name, int& error) { return open_file(name, O_RDONLY, "rb", error); }
 
@@ -248,17 +282,14 @@ std::optional<file_id> id_of(std::FILE* file)
 glance look_at(const std::string& name, std::size_t start_bytes)
 {
     glance seen;
-    struct stat info {};
-    if (status_of(name, info, 0) != 0) {
-        return seen;
-    }
-    seen.regular = S_ISREG(info.st_mode);
-    if (!seen.regular) {
-        return seen;
-    }
-    seen.size = static_cast<std::uint64_t>(info.st_size);
     const place at(name);
-    const int fd = at.found() ? openat(at.folder, at.leaf.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+    struct stat info {};
+    if (!at.found() || fstatat(at.folder, at.leaf.c_str(), &info, 0) != 0 || !S_ISREG(info.st_mode)) {
+        return seen;
+    }
+    seen.regular = true;
+    seen.size = static_cast<std::uint64_t>(info.st_size);
+    const int fd = openat(at.folder, at.leaf.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) {
         seen.start.resize(start_bytes);
         const ssize_t n = read(fd, seen.start.data(), start_bytes);

@@ -5,6 +5,8 @@
 #include "demo_builder.h"
 #include "test_support.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -42,6 +44,19 @@ inline run_result run(const std::filesystem::path& folder, const std::vector<std
     result.out = read_file(folder / ".stdout");
     result.err = read_file(folder / ".stderr");
     return result;
+}
+
+// Devices for reports that go nowhere or to a full disk, "null" and "full",
+// made in `folder`: a faulty program can replace these, never the system's
+// own. Where no device can be made (not root), links to the system's.
+inline void make_devices(const std::filesystem::path& folder)
+{
+    for (const auto& [name, minor] : {std::pair{"null", 3U}, std::pair{"full", 7U}}) {
+        const std::filesystem::path path = folder / name;
+        if (mknod(path.c_str(), S_IFCHR | 0666, makedev(1U, minor)) != 0) {
+            std::filesystem::create_symlink(std::string("/dev/") + name, path);
+        }
+    }
 }
 
 inline const std::string demo_prompt = "\nfiddle with what file? ";

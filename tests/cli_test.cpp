@@ -292,13 +292,13 @@ const cli_case cli_cases[] = {
      report_prompt + done("r.htm"),
      "cannot open 'out.htm' for writing: Is a directory",
      "r.htm"},
-    {"/dev/full typed at the report prompt",
-     nothing,
+    {"a full disk typed at the report prompt",
+     test_support::make_devices,
      {"demo.bin", "no/such/r.htm"},
-     "/dev/full\n",
+     "full\n",
      1,
      report_prompt,
-     "cannot write the report '/dev/full': No space left on device",
+     "cannot write the report 'full': No space left on device; the report is incomplete",
      ""},
     {"names with spaces and UTF-8",
      [](const fs::path& f) { demo_as(f, "my d\xC3\xA9mo \xE2\x98\x85.bin"); },
@@ -439,15 +439,15 @@ const names_case names_cases[] = {
      res_note,
      {{"a.htm", 0}, {"b.htm", 1}},
      {"a.demo", "a.htm", "b.htm", "b.x", "res"}},
-    {"two names, the second /dev/null: the report goes there",
+    {"two names, the second a device: the report goes there",
      {{"a.demo", 0}},
-     nothing,
-     {"a.demo", "/dev/null"},
+     test_support::make_devices,
+     {"a.demo", "null"},
      0,
-     done("/dev/null"),
+     done("null"),
      "",
      {},
-     {"a.demo"}},
+     {"a.demo", "full", "null"}},
     {"two names, the second a folder: the report prompt",
      {{"a.demo", 0}},
      [](const fs::path& f) { fs::create_directory(f / "out"); },
@@ -590,12 +590,12 @@ TEST(CliFailures, ReportThatCannotBeWrittenIsNoSuccess)
 {
     const fs::path folder = test_support::scratch_folder("cli_full");
     write_file(folder / "demo.bin", worked_demo());
-    const run_result result = run(folder, {"demo.bin", "/dev/full"}, "");
+    test_support::make_devices(folder);
+    const run_result result = run(folder, {"demo.bin", "full"}, "");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_NE(result.err.find("demo2html: cannot write the report '/dev/full': No space left on device"),
-              std::string::npos)
-        << result.err;
+    EXPECT_EQ(result.err,
+              "demo2html: cannot write the report 'full': No space left on device; the report is incomplete\n");
     EXPECT_EQ(read_file(folder / "demo.bin"), worked_demo());
 }
 
@@ -913,9 +913,11 @@ struct resource_case {
     const char* what;
     std::function<void(const fs::path&)> prepare;
     std::vector<std::string> args;
-    std::string res;       // where res/ must be complete ("" for nowhere)
-    std::string err_piece; // a piece standard error must hold ("" for empty stderr)
-    std::string kept = ""; // a file of res/ that must still hold "mine"
+    std::string res;          // where res/ must be complete ("" for nowhere)
+    std::string err_piece;    // a piece standard error must hold ("" for empty stderr)
+    std::string kept = "";    // a file of res/ that must still hold "mine"
+    std::string before = "";  // shell commands before the program
+    std::string missing = ""; // a file of res/ that could not be written
 };
 
 const resource_case resource_cases[] = {
@@ -952,7 +954,16 @@ const resource_case resource_cases[] = {
      {"demo.bin"},
      "shared",
      "note: wrote the report's stylesheet and icons into 'res' (19 files)"},
-    {"a report to a device: nothing written", nothing, {"demo.bin", "/dev/null"}, "", ""},
+    {"a report to a device: nothing written", test_support::make_devices, {"demo.bin", "null"}, "", ""},
+    {"a file larger than the system lets the program write: a warning, the others written",
+     nothing,
+     {"demo.bin"},
+     "res",
+     "demo2html: warning: cannot write 'res/pretty.css': File too large; the report shows without it\n"
+     "demo2html: note: wrote the report's stylesheet and icons into 'res' (18 files)\n",
+     "",
+     "ulimit -f 4 && trap '' XFSZ && ",
+     "pretty.css"},
     {"res is a file: a warning, and the report stands",
      [](const fs::path& f) { write_file(f / "res", "mine"); },
      {"demo.bin"},
@@ -970,7 +981,7 @@ TEST_P(CliResources, AreWrittenBesideTheReportWhereMissing)
     const fs::path folder = test_support::scratch_folder("cli_res");
     write_file(folder / "demo.bin", worked_demo());
     c.prepare(folder);
-    const run_result result = run(folder, c.args, "");
+    const run_result result = run(folder, c.args, "", "", c.before);
     EXPECT_EQ(result.status, 0) << result.err;
     if (c.err_piece.empty()) {
         EXPECT_EQ(result.err, "");
@@ -979,15 +990,16 @@ TEST_P(CliResources, AreWrittenBesideTheReportWhereMissing)
     }
     if (!c.res.empty()) {
         for (const std::string& name : resource_names()) {
-            const std::string expected = name == c.kept ? "mine" : read_file(fs::path(DEMO2HTML_RES_SOURCE) / name);
+            const std::string expected = name == c.kept      ? "mine"
+                                         : name == c.missing ? ""
+                                                             : read_file(fs::path(DEMO2HTML_RES_SOURCE) / name);
             EXPECT_EQ(read_file(folder / c.res / name), expected) << name;
         }
         // Nothing else: no part file is left behind.
         EXPECT_EQ(static_cast<std::size_t>(std::distance(fs::directory_iterator(folder / c.res), {})),
-                  resource_names().size());
+                  resource_names().size() - (c.missing.empty() ? 0 : 1));
     } else {
         EXPECT_FALSE(fs::is_directory(folder / "res"));
-        EXPECT_FALSE(fs::exists("/dev/res"));
     }
 }
 

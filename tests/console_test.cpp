@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -161,23 +163,87 @@ TEST(WriteNewFile, NeverReplacesAndLeavesNoPart)
     fs::create_symlink(folder / "nowhere", folder / "dangling");
     struct new_file_case {
         const char* name;
+        files::failing_calls fail;
         int error;
         const char* bytes_after; // nullptr where nothing may exist
     };
     const new_file_case cases[] = {
-        {"free", 0, "new"},
-        {"taken", EEXIST, "mine"},
-        {"dangling", EEXIST, nullptr},
-        {"missing/free", ENOENT, nullptr},
+        {"free", {}, 0, "new"},
+        {"taken", {}, EEXIST, "mine"},
+        {"dangling", {}, EEXIST, nullptr},
+        {"missing/free", {}, ENOENT, nullptr},
+        {"no hard links: renamed", {0, EPERM, 0}, 0, "new"},
+        {"no hard links, no rename", {0, EPERM, EACCES}, EACCES, nullptr},
+        {"taken by another run in the meantime", {0, EEXIST, 0}, EEXIST, nullptr},
+        {"the close fails", {EIO, 0, 0}, EIO, nullptr},
     };
     const std::vector<unsigned char> bytes = {'n', 'e', 'w'};
     for (const new_file_case& c : cases) {
+        files::calls_to_fail() = c.fail;
         EXPECT_EQ(files::write_new_file((folder / c.name).string(), bytes), c.error) << c.name;
+        files::calls_to_fail() = {};
         EXPECT_EQ(test_support::read_file(folder / c.name), c.bytes_after != nullptr ? c.bytes_after : "") << c.name;
     }
     EXPECT_FALSE(fs::exists(folder / "nowhere")) << "a link was followed";
-    // The folder holds the three names it was given and no part file.
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 3);
+    // The folder holds the names given that were written, and no part file.
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 4);
+}
+
+// A complete report that cannot take its name leaves the earlier one and no
+// temporary file.
+TEST(KeepReport, LeavesTheEarlierReportWhenTheRenameFails)
+{
+    namespace fs = std::filesystem;
+    const fs::path folder = test_support::scratch_folder("keep_report");
+    const std::string name = (folder / "r.htm").string();
+    test_support::write_file(name, "<HTML>\nearlier");
+    int error = 0;
+    const files::report_file report = files::open_report(name, error);
+    ASSERT_NE(report.stream, nullptr) << std::strerror(error);
+    EXPECT_NE(report.part, "");
+    std::fputs("<HTML>\nnew", report.stream);
+    std::fclose(report.stream);
+    files::calls_to_fail().rename = EXDEV;
+    EXPECT_EQ(files::keep_report(report), EXDEV);
+    files::calls_to_fail() = {};
+    EXPECT_EQ(test_support::read_file(name), "<HTML>\nearlier");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 1) << "a part file is left";
+}
+
+// What a name holds, without waiting on a pipe and without leaving a
+// descriptor open.
+TEST(LookAt, TellsRegularFilesAndTheirFirstBytes)
+{
+    namespace fs = std::filesystem;
+    const fs::path folder = test_support::scratch_folder("look_at");
+    test_support::write_file(folder / "report.htm", "<HTML>\n<HEAD>");
+    test_support::write_file(folder / "empty", "");
+    test_support::write_file(folder / "a", "x");
+    fs::create_symlink("report.htm", folder / "link");
+    ASSERT_EQ(mkfifo((folder / "pipe").c_str(), 0600), 0);
+    struct look_case {
+        const char* name;
+        bool regular;
+        std::uint64_t size;
+        std::string start;
+    };
+    const look_case cases[] = {
+        {"report.htm", true, 13, "<HTML>\n<"},
+        {"link", true, 13, "<HTML>\n<"},
+        {"empty", true, 0, ""},
+        {"a", true, 1, "x"},
+        {"missing", false, 0, ""},
+        {"pipe", false, 0, ""},
+        {".", false, 0, ""},
+    };
+    const std::size_t descriptors = test_support::open_descriptors();
+    for (const look_case& c : cases) {
+        const files::glance seen = files::look_at((folder / c.name).string(), 8);
+        EXPECT_EQ(seen.regular, c.regular) << c.name;
+        EXPECT_EQ(seen.size, c.size) << c.name;
+        EXPECT_EQ(seen.start, c.start) << c.name;
+    }
+    EXPECT_EQ(test_support::open_descriptors(), descriptors);
 }
 
 std::string doubled_slashes(const std::string& name)
