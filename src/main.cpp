@@ -75,13 +75,10 @@ void tell(kind what, const std::string& text)
 std::string quoted(const std::string& name) { return "'" + name + "'"; }
 
 // `format`, whose one conversion is %s, with `name` in its place.
-std::string with_name(const char* format, const std::string& name)
+std::string with_name(std::string_view format, const std::string& name)
 {
-    std::string text(std::strlen(format) + name.size(), '\0');
-    // NOLINTNEXTLINE(clang-diagnostic-format-nonliteral): the format is one of this file's constants
-    const int n = std::snprintf(text.data(), text.size() + 1, format, name.c_str());
-    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return text;
+    const std::size_t at = format.find("%s");
+    return std::string(format.substr(0, at)).append(name).append(format.substr(at + 2));
 }
 
 // Set once standard output did not take a text: the run has then failed.

@@ -203,8 +203,8 @@ TEST(KeepReport, LeavesTheEarlierReportWhenTheRenameFails)
     EXPECT_NE(report.part, "");
     std::fputs("<HTML>\nnew", report.stream);
     std::fclose(report.stream);
-    files::calls_to_fail().rename = EXDEV;
-    EXPECT_EQ(files::keep_report(report), EXDEV);
+    files::calls_to_fail().rename = EPERM;
+    EXPECT_EQ(files::keep_report(report), EPERM);
     files::calls_to_fail() = {};
     EXPECT_EQ(test_support::read_file(name), "<HTML>\nearlier");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 1) << "a part file is left";
