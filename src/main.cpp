@@ -238,7 +238,8 @@ void warn_about(const report::outcome& outcome, const std::string& demo_name)
                                 "; the report ends with what was read before");
     } else if (outcome.header_bytes < demo::first_block_offset) {
         tell(kind::warning, quoted(demo_name) + " ends after " + std::to_string(outcome.header_bytes) +
-                                " bytes, inside its header; the missing header bytes are shown as 0xFF");
+                                (outcome.header_bytes == 1 ? " byte" : " bytes") +
+                                ", inside its header; the missing header bytes are shown as 0xFF");
     } else if (outcome.ended_early) {
         tell(kind::warning, quoted(demo_name) + " ends early, at offset " + std::to_string(outcome.end_offset) +
                                 ", before the zero word that closes its command blocks; the report shows what "
@@ -364,8 +365,11 @@ int convert_several(const std::vector<std::string>& names)
 // second is a file that a report may not replace.
 bool names_several_demos(const std::vector<std::string>& names)
 {
-    if (names.size() != 2) {
-        return names.size() > 2;
+    if (names.size() > 2) {
+        return true;
+    }
+    if (names.size() < 2) {
+        return false;
     }
     const files::glance second = files::look_at(names[1], report::start_bytes);
     return second.regular && second.size > 0 && !report::begins_like_a_report(second.start);

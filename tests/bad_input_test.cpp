@@ -55,9 +55,9 @@ TEST(BadInput, DemoCutAtEveryByteGivesACompleteReport)
         SCOPED_TRACE("demo cut after " + std::to_string(length) + " bytes");
         const std::string cut = whole.substr(0, length);
         const std::string name = "cut" + std::to_string(length);
-        const std::string warning = length < 232
-                                        ? "' ends after " + std::to_string(length) + " bytes, inside its header"
-                                        : "' ends early, at offset";
+        const std::string warning = length < 232 ? "' ends after " + std::to_string(length) +
+                                                       (length == 1 ? " byte" : " bytes") + ", inside its header"
+                                                 : "' ends early, at offset";
         EXPECT_NE(result.err.find("demo2html: warning: '" + name + ".bin" + warning), std::string::npos);
         EXPECT_EQ(read_file(folder / (name + ".htm")), render(cut));
         EXPECT_EQ(read_file(folder / (name + ".bin")), cut) << "the demo changed";

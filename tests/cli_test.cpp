@@ -360,10 +360,14 @@ struct named_demo {
     std::size_t shape;
 };
 
+// The builder's shapes, and past them a demo of one byte.
+constexpr std::size_t one_byte = 100;
+
 const std::string& shape(std::size_t index)
 {
     static const auto all = demo_builder::shapes();
-    return all.at(index).second;
+    static const std::string byte = "x";
+    return index == one_byte ? byte : all.at(index).second;
 }
 
 struct names_case {
@@ -438,6 +442,17 @@ const names_case names_cases[] = {
      done("a.htm") + done("b.htm"),
      res_note,
      {{"a.htm", 0}, {"b.htm", 1}},
+     {"a.demo", "a.htm", "b.htm", "b.x", "res"}},
+    {"two names, the second one byte that is not a report: two demos",
+     {{"a.demo", 0}, {"b.x", one_byte}},
+     nothing,
+     {"a.demo", "b.x"},
+     0,
+     done("a.htm") + done("b.htm"),
+     res_note + "demo2html: warning: 'b.x' has 4294967295 controllers, more than 254; the block tables are left out\n" +
+         "demo2html: warning: 'b.x' ends after 1 byte, inside its header; the missing header bytes are shown as "
+         "0xFF\n",
+     {{"a.htm", 0}, {"b.htm", static_cast<int>(one_byte)}},
      {"a.demo", "a.htm", "b.htm", "b.x", "res"}},
     {"two names, the second a device: the report goes there",
      {{"a.demo", 0}},
@@ -533,6 +548,15 @@ const names_case names_cases[] = {
      res_note + "demo2html: will not write the report to 'a.htm': it is the demo 'a.htm' itself\n",
      {{"a.htm", 0}, {"b.htm", 1}},
      {"a.demo", "a.htm", "b.demo", "b.htm", "res"}},
+    {"several: a report that cannot be written, the next goes on",
+     {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}},
+     [](const fs::path& f) { ASSERT_EQ(mknod((f / "b.htm").c_str(), S_IFCHR | 0666, makedev(1U, 7U)), 0); },
+     {"a.demo", "b.demo", "c.demo"},
+     1,
+     done("a.htm") + done("c.htm"),
+     res_note + "demo2html: cannot write the report 'b.htm': No space left on device; the report is incomplete\n",
+     {{"a.htm", 0}, {"c.htm", 2}},
+     {"a.demo", "a.htm", "b.demo", "b.htm", "c.demo", "c.htm", "res"}},
     {"several: a report that cannot be opened, the next goes on",
      {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}},
      [](const fs::path& f) { fs::create_directory(f / "b.htm"); },
@@ -941,6 +965,14 @@ const resource_case resource_cases[] = {
      "res",
      "(18 files)",
      "pretty.css"},
+    {"one missing: written, and said in the singular",
+     [](const fs::path& f) {
+         fs::copy(DEMO2HTML_RES_SOURCE, f / "res");
+         fs::remove(f / "res" / "pretty.css");
+     },
+     {"demo.bin"},
+     "res",
+     "note: wrote the report's stylesheet and icons into 'res' (1 file)\n"},
     {"all in place: nothing written, nothing said",
      [](const fs::path& f) { fs::copy(DEMO2HTML_RES_SOURCE, f / "res"); },
      {"demo.bin"},
@@ -1057,6 +1089,34 @@ TEST(CliReplaceKilled, LeftoversOfTheSameProcessNumberAreCleared)
     // All but the icon, and the folder in its way.
     EXPECT_EQ(names_in(folder / "res").size(), resource_names().size()) << "a part file is left";
     EXPECT_FALSE(fs::exists(folder / "res" / "A.png"));
+}
+
+// Many demos in one run under a small limit of open files: each demo is
+// closed when it is done with, converted, refused or named again.
+TEST(CliNamesMany, LeaveNoDemoOpen)
+{
+    const fs::path folder = test_support::scratch_folder("cli_many");
+    std::vector<std::string> names;
+    std::string err;
+    std::string out;
+    for (int i = 0; i < 30; ++i) {
+        const std::string name = std::string("d").append(std::to_string(i));
+        write_file(folder / (name + ".demo"), worked_demo());
+        names.push_back(name + ".demo");
+        if (i % 2 == 0) {
+            fs::create_directory(folder / (name + ".htm")); // its report cannot be opened
+            err += "demo2html: cannot open '" + name + ".htm' for writing: Is a directory\n";
+        } else {
+            err += i == 1 ? res_note : ""; // with the first report written
+            out += done(name + ".htm");
+        }
+    }
+    const std::vector<std::string> once = names;
+    names.insert(names.end(), once.begin(), once.end()); // every demo named twice
+    const run_result result = run(folder, names, "", "", "ulimit -n 16 && ");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, out);
+    EXPECT_EQ(result.err, err);
 }
 
 // ---------------------------------------------------------------- prompts on pipes
