@@ -469,11 +469,9 @@ TEST(Report, FailedReadOfTheDemoIsReported)
     };
     const std::string demo = demo_builder::shapes().front().second;
     const read_case cases[] = {
-        {20, ENXIO, ENXIO, 20, 0}, // before the controller count: no block is read
-        {100, EIO, EIO, 100, 0},
-        {100, 0, EIO, 100, 0}, // errno is not left over from an earlier call
-        {236, ENXIO, ENXIO, 232, 236},
-        {240, 0, EIO, 232, 240},
+        {20, ENXIO, ENXIO, 20, 0},                            // before the controller count: no block is read
+        {100, EIO, EIO, 100, 0},       {100, 0, EIO, 100, 0}, // errno is not left over from an earlier call
+        {236, ENXIO, ENXIO, 232, 236}, {240, 0, EIO, 232, 240},
     };
     for (const read_case& c : cases) {
         failing_demo source{demo, c.fails_at, c.error};
