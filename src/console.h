@@ -38,8 +38,19 @@ std::string report_name_for(std::string_view demo_name, std::string_view separat
 // the name inside the quotes. Nothing for any other name.
 std::optional<std::string> unquoted(std::string_view name);
 
-// The program's arguments, without its own name, as UTF-8 strings.
+// The program's arguments, without its own name, as UTF-8 strings. Called
+// first: on Windows it also leaves standard error unbuffered, so that every
+// message reaches a file or a pipe before the prompt that follows it.
 std::vector<std::string> arguments(int argc, char** argv);
+
+// The names given on the command line with their wildcards resolved, which
+// on Windows is the program's work, not the shell's: each name holding `*`
+// or `?` stands for the files it matches in its folder, in name order,
+// folders and hidden and system files left out, each as if given by itself.
+// A pattern that matches no file is left out and added to `unmatched`.
+// Elsewhere the shell has resolved them, and the names stay as they are.
+std::vector<std::string> with_wildcards_resolved(const std::vector<std::string>& names,
+                                                 std::vector<std::string>& unmatched);
 
 // Writes the UTF-8 `text` to `out`, standard output or standard error, so
 // that every name shows as it was given. Returns false when it could not be
@@ -47,12 +58,17 @@ std::vector<std::string> arguments(int argc, char** argv);
 bool write(std::FILE* out, std::string_view text);
 
 // Reads one line of the user's answer from standard input, as read_line
-// does, as UTF-8. False when standard input ended.
+// does, as UTF-8. False when standard input ended. On Windows a line from a
+// pipe or a file that is not UTF-8 is read in the console's input code page
+// (the system's ANSI code page without a console), as cmd writes it.
 bool read_answer(std::string& line);
 
 // Holds a console window that was opened for the program until a key is
-// pressed (Windows, when standard input is the console). Elsewhere the
-// terminal outlives the program, and this does nothing.
+// pressed: on Windows, when the program is the only one in its console (it
+// was started by a double-click or by dropping files onto it) and standard
+// input is that console; never from cmd, PowerShell, a script, a pipe or a
+// redirect, whose console stays open. Elsewhere the terminal outlives the
+// program, and this does nothing.
 void wait_for_key();
 
 } // namespace console

@@ -4,8 +4,10 @@
 // and files carry UTF-8.
 #include "console.h"
 #include "utf16.h"
+#include "wide_names.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <io.h>
 #include <shellapi.h>
@@ -74,10 +76,80 @@ bool read_console(HANDLE console, std::wstring& line)
     }
 }
 
+// True when `text` is UTF-8 throughout.
+bool is_utf8(std::string_view text)
+{
+    return text.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                               static_cast<int>(text.size()), nullptr, 0) != 0;
+}
+
+// The UTF-8 text of `text` in the code page `page`.
+std::string from_code_page(std::string_view text, UINT page)
+{
+    const int size = static_cast<int>(text.size());
+    std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(page, 0, text.data(), size, nullptr, 0)), L'\0');
+    MultiByteToWideChar(page, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
+    return utf16::to_utf8(wide);
+}
+
+// The code page in which cmd and the console's programs write into a pipe:
+// the console's input code page, or the system's ANSI code page for a
+// program without a console.
+UINT pipe_code_page()
+{
+    const UINT console = GetConsoleCP();
+    return console != 0 ? console : GetACP();
+}
+
+bool has_wildcard(std::string_view name) { return name.find_first_of("*?") != std::string_view::npos; }
+
+// The names of the files in a folder that the wide `pattern` matches, as the
+// system matches it: folders, hidden and system files left out.
+std::vector<std::wstring> files_matching(const std::wstring& pattern)
+{
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW entry{};
+    const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
+                                           FIND_FIRST_EX_LARGE_FETCH);
+    if (search == INVALID_HANDLE_VALUE) {
+        return found;
+    }
+    constexpr DWORD left_out = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    do {
+        if ((entry.dwFileAttributes & left_out) == 0) {
+            found.emplace_back(entry.cFileName);
+        }
+    } while (FindNextFileW(search, &entry) != 0);
+    FindClose(search);
+    return found;
+}
+
+// Name order as a Windows folder shows it: letters compared without their
+// case, then with it, so that the order is the same on every filesystem.
+bool comes_before(const std::wstring& a, const std::wstring& b)
+{
+    const int size_a = static_cast<int>(a.size());
+    const int size_b = static_cast<int>(b.size());
+    const int without_case = CompareStringOrdinal(a.c_str(), size_a, b.c_str(), size_b, TRUE);
+    return without_case != CSTR_EQUAL
+               ? without_case == CSTR_LESS_THAN
+               : CompareStringOrdinal(a.c_str(), size_a, b.c_str(), size_b, FALSE) == CSTR_LESS_THAN;
+}
+
+// Whether the console is the program's own: no other process, such as the
+// cmd or PowerShell it was started from, is attached to it.
+bool console_is_own()
+{
+    std::array<DWORD, 2> processes{};
+    return GetConsoleProcessList(processes.data(), static_cast<DWORD>(processes.size())) == 1;
+}
+
 } // namespace
 
 std::vector<std::string> arguments(int argc, char** argv)
 {
+    // Unbuffered, as on the systems where standard error always is.
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
     int count = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (wide == nullptr) {
@@ -91,8 +163,34 @@ std::vector<std::string> arguments(int argc, char** argv)
     return args;
 }
 
+std::vector<std::string> with_wildcards_resolved(const std::vector<std::string>& names,
+                                                 std::vector<std::string>& unmatched)
+{
+    std::vector<std::string> resolved;
+    for (const std::string& name : names) {
+        if (!has_wildcard(name)) {
+            resolved.push_back(name);
+            continue;
+        }
+        std::vector<std::wstring> found = files_matching(wide_names::long_form(name));
+        if (found.empty()) {
+            unmatched.push_back(name);
+        }
+        std::sort(found.begin(), found.end(), comes_before);
+        const std::string folder = folder_of(name);
+        for (const std::wstring& leaf : found) {
+            resolved.push_back(folder + utf16::to_utf8(leaf));
+        }
+    }
+    return resolved;
+}
+
 bool write(std::FILE* out, std::string_view text)
 {
+    if (out == stderr) {
+        // What the program wrote before the message comes before it.
+        std::fflush(stdout);
+    }
     if (const std::optional<HANDLE> console = console_of(out); console) {
         return std::fflush(out) == 0 && write_console(*console, console_text(text));
     }
@@ -103,7 +201,11 @@ bool read_answer(std::string& line)
 {
     const std::optional<HANDLE> console = console_of(stdin);
     if (!console) {
-        return read_line(stdin, line);
+        const bool read = read_line(stdin, line);
+        if (!is_utf8(line)) {
+            line = from_code_page(line, pipe_code_page());
+        }
+        return read;
     }
     std::wstring typed;
     // Ctrl+Z at the start of a line ends the console's input.
@@ -118,12 +220,14 @@ bool read_answer(std::string& line)
     return true;
 }
 
-// PAUSE reads its key from standard input, so it runs only when that is the
-// console: from a file it would eat a byte of the input, and from a pipe that
-// stays open it would wait for ever.
+// A console that the program shares with the cmd or PowerShell that started
+// it stays open when the program ends: a wait there would only hold up the
+// user or the script. PAUSE reads its key from standard input, so it runs
+// only when that is the console: from a file it would eat a byte of the
+// input, and from a pipe that stays open it would wait for ever.
 void wait_for_key()
 {
-    if (console_of(stdin)) {
+    if (console_is_own() && console_of(stdin)) {
         std::system("PAUSE");
     }
 }

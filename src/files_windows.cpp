@@ -6,6 +6,7 @@
 // entry works only where the system's LongPathsEnabled setting is on.)
 #include "files.h"
 #include "utf16.h"
+#include "wide_names.h"
 
 #include <algorithm>
 #include <array>
@@ -60,37 +61,8 @@ int errno_of(DWORD error)
 
 int last_error() { return errno_of(GetLastError()); }
 
-bool starts_with(const std::wstring& name, const wchar_t* start) { return name.rfind(start, 0) == 0; }
-
-// A name in the device namespace, \\.\NUL or \\.\pipe\..., as the full name
-// of NUL, CON and the other devices is too.
-bool is_device(const std::wstring& name) { return starts_with(name, LR"(\\.\)"); }
-
-// The long form of a name: made full against the working folder (which also
-// turns / into \ and resolves . and ..), then marked as taken literally, for
-// which the system lifts the length limit of ordinary names. Device names and
-// names already in the long form stay as they are.
-std::wstring long_form(const std::string& name)
-{
-    std::wstring given = utf16::from_utf8(name);
-    if (given.empty() || starts_with(given, LR"(\\?\)") || is_device(given)) {
-        return given;
-    }
-    std::wstring full(GetFullPathNameW(given.c_str(), 0, nullptr, nullptr), L'\0');
-    const DWORD length =
-        full.empty() ? 0 : GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (length == 0 || length >= full.size()) {
-        return given;
-    }
-    full.resize(length);
-    if (starts_with(full, LR"(\\?\)") || is_device(full)) {
-        return full;
-    }
-    if (starts_with(full, LR"(\\)")) {
-        return LR"(\\?\UNC\)" + full.substr(2);
-    }
-    return LR"(\\?\)" + full;
-}
+using wide_names::is_device;
+using wide_names::long_form;
 
 // The handle behind a stream of the C runtime.
 HANDLE handle_of(std::FILE* file)

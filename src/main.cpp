@@ -391,7 +391,14 @@ int main(int argc, char** argv)
     if (!args.empty() && args[0] == "--") {
         args.erase(args.begin());
     }
-    const int converted = names_several_demos(args) ? convert_several(args) : convert_one(args);
+    std::vector<std::string> unmatched;
+    args = console::with_wildcards_resolved(args, unmatched);
+    for (const std::string& pattern : unmatched) {
+        tell(kind::error, "no file matches " + quoted(pattern));
+    }
+    const int converted = !unmatched.empty()          ? 1
+                          : names_several_demos(args) ? convert_several(args)
+                                                      : convert_one(args);
     const int status = std::max(converted, finish_output());
     console::wait_for_key();
     return status;

@@ -4,6 +4,8 @@
 //       one demo of random but plausible input (defaults: 600 2 255 1)
 //   make_demo --shapes DIR
 //       one small demo per shape the report distinguishes, named after it
+//   make_demo --help | -h
+//       this usage, on standard output
 #include "demo_builder.h"
 
 #include <cstdio>
@@ -11,6 +13,10 @@
 #include <string>
 
 namespace {
+
+constexpr const char* usage = "usage: make_demo OUT [ENTRIES [CONTROLLERS [ROWS_PER_BLOCK [SEED]]]]\n"
+                              "       make_demo --shapes DIR\n"
+                              "       make_demo --help | -h\n";
 
 bool write_file(const std::string& name, const std::string& bytes)
 {
@@ -37,12 +43,13 @@ unsigned long long number(int argc, char** argv, int index, unsigned long long f
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fputs("usage: make_demo OUT [ENTRIES [CONTROLLERS [ROWS_PER_BLOCK [SEED]]]]\n"
-                   "       make_demo --shapes DIR\n",
-                   stderr);
+        std::fputs(usage, stderr);
         return 2;
     }
     const std::string first = argv[1];
+    if (first == "--help" || first == "-h") {
+        return std::fputs(usage, stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
+    }
     if (first == "--shapes" && argc > 2) {
         for (const auto& [name, bytes] : demo_builder::shapes()) {
             if (!write_file(std::string(argv[2]) + "/" + name + ".demo", bytes)) {
