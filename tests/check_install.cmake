@@ -1,6 +1,7 @@
 # Installs the build into a scratch prefix and checks what a user gets: the
 # program, the report's resources under share/demo2html/res, the man page
-# (compressed) and the README.
+# (compressed), the README with the documents it links to, the copyright
+# file and the changelog (compressed).
 # Then runs the installed program alone, far from the build.
 #
 #   cmake -DBUILD=... -DPREFIX=... -DCONFIGURED_PREFIX=... -DRES_DIR=...
@@ -36,7 +37,9 @@ set(res "${PREFIX}/${res_below_prefix}")
 set(program "${PREFIX}/${BINDIR}/${EXE_NAME}")
 expect_file("${program}")
 expect_file("${PREFIX}/${MANDIR}/man1/demo2html.1.gz")
-expect_file("${PREFIX}/${DOCDIR}/README.md")
+foreach(doc README.md CONTRIBUTING.md copyright changelog.gz docs/install.md docs/windows.md)
+  expect_file("${PREFIX}/${DOCDIR}/${doc}")
+endforeach()
 expect_file("${res}/pretty.css")
 foreach(icon IN LISTS icons)
   expect_file("${res}/${icon}.png")
