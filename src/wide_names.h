@@ -113,7 +113,7 @@ inline bool has_reserved_leaf(std::string_view name)
 // already stay as they are, and so does a name that has no full name.
 inline std::wstring long_form(std::string_view name)
 {
-    const std::wstring given = utf16::from_utf8(name);
+    std::wstring given = utf16::from_utf8(name);
     if (given.empty() || starts_with(given, LR"(\\?\)") || is_device(given)) {
         return given;
     }

@@ -1,0 +1,151 @@
+// tests/windows_check's own helper, cross-built for Windows: starts a
+// command in a console window of its own, as a double-click or a drop onto a
+// program in Explorer does, and plays the user in front of that window. When
+// demo2html waits for a key (its PAUSE runs), the helper reads the window's
+// text and presses Enter there, through the console's input queue.
+//
+//   console_drive.exe SECONDS COMMAND_LINE
+//
+// Prints "waited for a key" and the window's text, or "did not wait"; then
+// "exit status N" of the command, or "still running after SECONDS s" (the
+// command is then ended). Exit status 0 unless the helper itself failed.
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <optional>
+#include <string>
+
+namespace {
+
+// demo2html's process while its PAUSE runs: it has a cmd.exe of its own.
+std::optional<DWORD> pausing_demo2html()
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    std::optional<DWORD> demo2html;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more != 0; more = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(entry.szExeFile, L"demo2html.exe") == 0) {
+            demo2html = entry.th32ProcessID;
+        }
+    }
+    std::optional<DWORD> pausing;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more != 0; more = Process32NextW(snapshot, &entry)) {
+        if (demo2html && _wcsicmp(entry.szExeFile, L"cmd.exe") == 0 && entry.th32ParentProcessID == *demo2html) {
+            pausing = demo2html;
+        }
+    }
+    CloseHandle(snapshot);
+    return pausing;
+}
+
+// The text of the console's window, its lines without trailing spaces.
+std::wstring window_text()
+{
+    const HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (screen == INVALID_HANDLE_VALUE || GetConsoleScreenBufferInfo(screen, &info) == 0) {
+        return L"(the window's text cannot be read)\n";
+    }
+    std::wstring text;
+    std::wstring line(static_cast<std::size_t>(info.dwSize.X), L' ');
+    for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
+        DWORD read = 0;
+        ReadConsoleOutputCharacterW(screen, line.data(), static_cast<DWORD>(line.size()), COORD{0, y}, &read);
+        const std::wstring shown = line.substr(0, read);
+        text += shown.substr(0, shown.find_last_not_of(L' ') + 1) + L"\n";
+    }
+    CloseHandle(screen);
+    return text;
+}
+
+// Presses and releases Enter in the console's input queue.
+bool press_enter()
+{
+    const HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+    if (input == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    INPUT_RECORD keys[2]{};
+    for (int i = 0; i < 2; ++i) {
+        keys[i].EventType = KEY_EVENT;
+        keys[i].Event.KeyEvent.bKeyDown = i == 0 ? TRUE : FALSE;
+        keys[i].Event.KeyEvent.wRepeatCount = 1;
+        keys[i].Event.KeyEvent.wVirtualKeyCode = VK_RETURN;
+        keys[i].Event.KeyEvent.wVirtualScanCode = static_cast<WORD>(MapVirtualKeyW(VK_RETURN, MAPVK_VK_TO_VSC));
+        keys[i].Event.KeyEvent.uChar.UnicodeChar = L'\r';
+    }
+    DWORD written = 0;
+    const bool pressed = WriteConsoleInputW(input, keys, 2, &written) != 0 && written == 2;
+    CloseHandle(input);
+    return pressed;
+}
+
+void print(const std::wstring& text)
+{
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+} // namespace
+
+int main()
+{
+    int count = 0;
+    wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (args == nullptr || count < 3) {
+        std::fputs("usage: console_drive.exe SECONDS COMMAND_LINE\n", stderr);
+        return 2;
+    }
+    const DWORD limit_ms = static_cast<DWORD>(std::wcstoul(args[1], nullptr, 10)) * 1000;
+    std::wstring command = args[2];
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
+                       &started) == 0) {
+        std::fprintf(stderr, "console_drive: cannot start the command: error %lu\n", GetLastError());
+        return 1;
+    }
+    FreeConsole();
+    bool waited = false;
+    const ULONGLONG deadline = GetTickCount64() + limit_ms;
+    while (WaitForSingleObject(started.hProcess, 100) == WAIT_TIMEOUT && GetTickCount64() < deadline) {
+        const std::optional<DWORD> waiting = waited ? std::nullopt : pausing_demo2html();
+        if (!waiting || AttachConsole(*waiting) == 0) {
+            continue;
+        }
+        // PAUSE has written its line when the window shows it.
+        std::wstring text = window_text();
+        if (text.find(L"Press any key") != std::wstring::npos && press_enter()) {
+            waited = true;
+            print(L"waited for a key\n" + text);
+        }
+        FreeConsole();
+    }
+    if (!waited) {
+        std::fputs("did not wait\n", stdout);
+    }
+    DWORD status = 0;
+    if (WaitForSingleObject(started.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(started.hProcess, 1);
+        std::printf("still running after %lu s\n", limit_ms / 1000);
+    } else if (GetExitCodeProcess(started.hProcess, &status) != 0) {
+        std::printf("exit status %lu\n", status);
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    LocalFree(args);
+    return 0;
+}
