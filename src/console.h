@@ -46,6 +46,10 @@ std::vector<std::string> arguments(int argc, char** argv);
 // written whole.
 bool write(std::FILE* out, std::string_view text);
 
+// True when standard input is a terminal (the console, on Windows): a
+// user who can answer a prompt.
+bool input_is_terminal();
+
 // Reads one line of the user's answer from standard input, as read_line
 // does, as UTF-8. False when standard input ended.
 bool read_answer(std::string& line);
