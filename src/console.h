@@ -57,6 +57,10 @@ std::vector<std::string> with_wildcards_resolved(const std::vector<std::string>&
 // written whole.
 bool write(std::FILE* out, std::string_view text);
 
+// True when standard input is a terminal (the console, on Windows): a
+// user who can answer a prompt.
+bool input_is_terminal();
+
 // Reads one line of the user's answer from standard input, as read_line
 // does, as UTF-8. False when standard input ended. On Windows a line from a
 // pipe or a file that is not UTF-8 is read in the console's input code page

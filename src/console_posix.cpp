@@ -1,6 +1,8 @@
 // The console on POSIX systems: names are bytes, taken and shown as they are.
 #include "console.h"
 
+#include <unistd.h>
+
 namespace console {
 
 std::vector<std::string> arguments(int argc, char** argv) { return {argv + (argc > 0 ? 1 : 0), argv + argc}; }
@@ -17,6 +19,8 @@ bool write(std::FILE* out, std::string_view text)
 {
     return std::fwrite(text.data(), 1, text.size(), out) == text.size();
 }
+
+bool input_is_terminal() { return isatty(STDIN_FILENO) != 0; }
 
 bool read_answer(std::string& line) { return read_line(stdin, line); }
 

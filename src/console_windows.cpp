@@ -197,6 +197,8 @@ bool write(std::FILE* out, std::string_view text)
     return std::fwrite(text.data(), 1, text.size(), out) == text.size();
 }
 
+bool input_is_terminal() { return console_of(stdin).has_value(); }
+
 bool read_answer(std::string& line)
 {
     const std::optional<HANDLE> console = console_of(stdin);

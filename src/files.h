@@ -1,21 +1,17 @@
-// The system calls behind the program's files: names of any length, the demo
-// and the report opened safely, and files that appear only when whole.
-// Names are UTF-8 strings on every system; src/files_posix.cpp and
-// src/files_windows.cpp make them the system's own.
+// The system calls behind the program's files, one source per system
+// (src/files_posix.cpp, src/files_windows.cpp): looking at a name, opening
+// the demo, the standard streams, and files that are written under no name
+// of their own until they are complete. The rules that decide what may be
+// written where are not here but in src/outputs.cpp, once for every system.
+// Names are UTF-8 strings on every system; an error is an errno value.
 #pragma once
 
 #include <compare>
 #include <cstdint>
 #include <cstdio>
-#include <optional>
-#include <span>
 #include <string>
 
 namespace files {
-
-// Opens the demo for binary reading. A directory counts as a failed open.
-// On failure returns nullptr and sets `error` to the errno value.
-std::FILE* open_demo(const std::string& name, int& error);
 
 // Which file a name or an open stream is: two names give the same identity
 // when they reach the same file (another path, a hard or symbolic link).
@@ -25,89 +21,126 @@ struct file_id {
     auto operator<=>(const file_id&) const = default;
 };
 
-// The identity of the file `name` reaches, following symbolic links;
-// nothing when no file has that name.
-std::optional<file_id> id_of(const std::string& name);
-std::optional<file_id> id_of(std::FILE* file);
-
-// True when `name` designates the file open as `file`. False when `name`
-// does not exist.
-inline bool is_same_file(std::FILE* file, const std::string& name)
-{
-    const std::optional<file_id> open = id_of(file);
-    return open.has_value() && open == id_of(name);
-}
-
-// What a name holds now, following symbolic links.
-struct glance {
-    bool regular = false;   // it is a regular file
-    std::uint64_t size = 0; // a regular file's length in bytes
-    std::string start;      // up to the requested number of its first bytes, for a regular file
-                            // that can be read
+enum class kind {
+    missing, // no file has the name
+    regular, // a file of bytes
+    folder,
+    other, // a device, a pipe, a socket
 };
 
-// Looks at `name` without opening anything that is not a regular file, so a
-// pipe or a device is never waited on.
-glance look_at(const std::string& name, std::size_t start_bytes);
+// What a name reaches, as the system itself resolves it: its links are
+// followed by the system, so the system's link protection and permissions
+// apply, and nothing is opened that could wait (a pipe, a device).
+struct status {
+    int error = 0; // why the system could not tell what the name holds, else 0 (a missing name is no error)
+    kind what = kind::missing;
+    bool link = false; // the name itself is a symbolic link, also one to nothing
+    file_id id;        // of what it reaches, when it reaches something
+    std::uint64_t size = 0;
+    std::uint32_t mode = 0;  // what a file that replaces it keeps: the permission bits (POSIX), the
+                             // attributes (Windows)
+    std::uint32_t owner = 0; // its owner and group (POSIX)
+    std::uint32_t group = 0;
+};
 
-// True when `file` is a regular file: not a device, a pipe or a terminal.
-bool is_regular_file(std::FILE* file);
+status look(const std::string& name);
+status look(std::FILE* file);
 
-// A report being written. A report to a regular file, or to a name that is
-// free, is written under a temporary name in the folder of the file it
-// replaces and takes the report's name only when complete.
-struct report_file {
+// Reads up to `count` of the first bytes of the regular file `name` into
+// `bytes`, opening it through the system as look() does. Returns 0, or the
+// errno value why it cannot be read.
+int read_start(const std::string& name, std::size_t count, std::string& bytes);
+
+// Opens the demo for binary reading. A folder counts as a failed open
+// (EISDIR). On failure returns nullptr and sets `error`.
+std::FILE* open_demo(const std::string& name, int& error);
+
+// A stream of its own on standard input, for binary reading ("rb"), or on
+// standard output, for writing in text mode ("wt"), as it stands. On
+// failure returns nullptr and sets `error`.
+std::FILE* standard_input(int& error);
+std::FILE* standard_output(int& error);
+
+// When one of this process's open descriptors (standard output, /dev/fd/N,
+// a shell's >(command)) is the file `id`: a new stream that writes through
+// it, for writing in text mode, from where it stands and as it was opened
+// (appending stays appending). nullptr when none is, with `error` 0, or on
+// failure with `error` set.
+std::FILE* through_own_descriptor(const file_id& id, int& error);
+
+// Where the file that `name` reaches lies: the folder that holds it and its
+// name there, as the system resolves the name's links. Returns 0 or the
+// errno value (ENOENT when it reaches nothing).
+int locate(const std::string& name, std::string& folder, std::string& leaf);
+
+// Makes the file that the symbolic link `name` points to, empty, following
+// the link through the system. Returns 0 or the errno value.
+int make_link_target(const std::string& name);
+
+// Removes the file `leaf` in `folder` if it still is the file `id`: one that
+// this run made (make_link_target) and could not complete.
+void remove_made(const std::string& folder, const std::string& leaf, const file_id& id);
+
+// Opens the existing file `name` for writing in place, emptied, or a device
+// or a pipe as it is. On failure returns nullptr and sets `error`.
+std::FILE* open_in_place(const std::string& name, int& error);
+
+// True when the existing file `name` may be written by this process.
+bool is_writable(const std::string& name);
+
+// A file being written in a folder under no name, where the system offers
+// that, or else under a temporary name unique to the run. It takes its name
+// only when complete; a run that is interrupted, or killed where the system
+// offers nameless files, leaves nothing of it.
+struct temporary {
     std::FILE* stream = nullptr; // open for writing in text mode
-    std::string name;            // the file the report becomes (the target of a symbolic link)
-    std::string part;            // the temporary name; "" when the report is written in place
+    std::string folder;          // the folder it lies in ("" for the working folder)
+    std::string name;            // its temporary name there, "" while it has none
+    std::intptr_t handle = -1;   // the system's own handle of it, open until it is named or removed
+    std::intptr_t place = -1;    // the system's own handle of its folder, where it has one
 };
 
-// Opens the report `name` for writing in text mode. Through a symbolic link
-// the report replaces the file the link points to, with that file's
-// permission bits. Where no new file can be made in that folder, an existing
-// file is written in place; a name that is not a regular file (a device, a
-// pipe) is written directly. On failure `stream` is nullptr and `error` is
-// the errno value.
-report_file open_report(const std::string& name, int& error);
+// Makes a temporary file in `folder`; `like`, when given, is the file it
+// will replace, whose permission bits (and owner, where the system lets) it
+// takes. Returns 0 or the errno value.
+int make_temporary(const std::string& folder, const status* like, temporary& made);
 
-// Gives a complete report, whose stream is closed, its name: the earlier
-// file is replaced in one step. Returns 0, or the errno value after removing
-// the temporary file.
-int keep_report(const report_file& report);
+// Gives the complete temporary file, whose stream is closed, the name `leaf`
+// in its folder: in one step over the file of that name when `replace`,
+// else only when the name is free (EEXIST when it is not). Returns 0 or the
+// errno value; the temporary file stays to be named again or removed.
+int give_name(temporary& made, const std::string& leaf, bool replace);
 
-// Removes the temporary file of a report that could not be completed; the
-// earlier file stays as it was. Nothing for a report written in place.
-void drop_report(const report_file& report);
+// Removes the temporary file, named or not, and closes what is left of it:
+// nothing that this run did not make is removed.
+void discard(temporary& made);
+
+// While a file is written: `current`, when not nullptr, is the temporary
+// file that an interrupt (SIGINT, SIGTERM, SIGHUP; Ctrl+C or a closed
+// console window) removes; `message` is the line then written to standard
+// error before the program exits with 128 + the signal's number. Call with
+// nullptr and "" when nothing is being written.
+void on_interrupt(const temporary* current, const std::string& message);
+
+// The text of an error value, as the messages give it: the system's own
+// words, and "it is open in another program" for a file another program
+// holds (Windows).
+std::string error_text(int error);
 
 // Makes the folder `name`. Returns 0 when it is made or already is a folder,
 // else the errno value (ENOTDIR when something else has the name).
 int make_folder(const std::string& name);
 
-// Writes `bytes` as the new file `name` unless something of that name
-// exists. The bytes go to a temporary file beside it, which takes the name
-// only when complete, so the name never holds part of a file, and two
-// processes writing the same file at once both succeed. Returns 0 when
-// written, EEXIST when the name was taken (the existing file is kept), else
-// the errno value.
-int write_new_file(const std::string& name, std::span<const unsigned char> bytes);
-
 // A seam for the tests, on POSIX systems: calls that fail only on a failing
-// system (the close of a written file, a hard link the filesystem refuses,
-// a rename) made to fail with the errno value given, 0 for none. The
-// program never sets it.
+// system made to fail with the errno value given, 0 for none. The program
+// never sets it.
 struct failing_calls {
-    int close = 0;
-    int link = 0;
-    int rename = 0;
+    int link = 0;      // giving a temporary file a name that is free
+    int rename = 0;    // giving a temporary file a name over another file
+    int temporary = 0; // making a temporary file
+    int look = 0;      // look() at a name
+    int read = 0;      // read_start()
 };
 failing_calls& calls_to_fail();
-
-// The temporary name a file is written under before it takes `name`: the
-// process's own, so runs side by side never share one, and a run of the same
-// number removes what a killed one left.
-inline std::string part_name(const std::string& name, int process)
-{
-    return name + "." + std::to_string(process) + ".part";
-}
 
 } // namespace files

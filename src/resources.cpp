@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "files.h"
+#include "outputs.h"
 
 #include <cerrno>
 
@@ -17,7 +18,7 @@ outcome write_beside(const std::string& report_name)
     }
     for (const file& f : built_in()) {
         const std::string path = result.folder + console::path_separator + std::string(f.name);
-        const int error = files::write_new_file(path, f.bytes);
+        const int error = outputs::write_new_file(path, f.bytes);
         if (error == 0) {
             ++result.written;
         } else if (error != EEXIST) {

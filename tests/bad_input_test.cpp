@@ -272,7 +272,7 @@ TEST_P(LongNames, AreOpenedFolderByFolder)
     const fs::path folder = test_support::scratch_folder("bad_long");
     write_deep(folder, deep_folders(), demo_leaf, worked_demo());
 
-    const run_result result = run(folder, c.args, c.input);
+    const run_result result = test_support::run_as_user(folder, c.args, c.input, c.out);
     EXPECT_EQ(result.status, 0) << c.what << "\n" << result.err;
     EXPECT_EQ(result.out, c.out) << c.what;
     if (c.err_piece.empty()) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "demo_builder.h"
+#include "outputs.h"
 #include "test_support.h"
 
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,51 @@ inline run_result run(const std::filesystem::path& folder, const std::vector<std
     return result;
 }
 
+// What a user at a terminal sees who names files on the command line and
+// answers the prompts with the lines of `input`. A run of the executable
+// asks only a terminal, so these runs go through the program's rules in
+// the library, with the messages as the executable writes them.
+inline run_result run_at_terminal(const std::filesystem::path& folder, const std::vector<std::string>& args,
+                                  const std::string& input)
+{
+    static constexpr const char* prefixes[] = {"demo2html: ", "demo2html: warning: ", "demo2html: note: "};
+    run_result result;
+    std::istringstream answers(input);
+    const outputs::console_side console{[&](outputs::message kind, const std::string& text) {
+                                            result.err += prefixes[static_cast<int>(kind)] + text + "\n";
+                                        },
+                                        [&](outputs::channel where, const std::string& text) {
+                                            (where == outputs::channel::output ? result.out : result.err) += text;
+                                        },
+                                        [&](std::string& line) {
+                                            if (!std::getline(answers, line)) {
+                                                return false;
+                                            }
+                                            if (!line.empty() && line.back() == '\r') {
+                                                line.pop_back();
+                                            }
+                                            return true;
+                                        }};
+    const std::filesystem::path start = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    result.status = outputs::convert({args, true}, console);
+    std::filesystem::current_path(start);
+    return result;
+}
+
+inline const std::string demo_prompt = "\nfiddle with what file? ";
+inline const std::string report_prompt = "\noutput text name? ";
+
+// A user's run that gives standard output `out`: at a terminal where a
+// prompt follows names given on the command line, else the executable with
+// `input` piped in.
+inline run_result run_as_user(const std::filesystem::path& folder, const std::vector<std::string>& args,
+                              const std::string& input, const std::string& out)
+{
+    const bool prompted = out.find(demo_prompt) != std::string::npos || out.find(report_prompt) != std::string::npos;
+    return !args.empty() && prompted ? run_at_terminal(folder, args, input) : run(folder, args, input);
+}
+
 // Devices for reports that go nowhere or to a full disk, "null" and "full",
 // made in `folder`: a faulty program can replace these, never the system's
 // own. Where no device can be made (not root), links to the system's.
@@ -58,9 +105,6 @@ inline void make_devices(const std::filesystem::path& folder)
         }
     }
 }
-
-inline const std::string demo_prompt = "\nfiddle with what file? ";
-inline const std::string report_prompt = "\noutput text name? ";
 
 inline std::string done(const std::string& report) { return "\n\nAll done.  Demo is broken down in " + report + ".\n"; }
 

@@ -332,7 +332,7 @@ TEST_P(Cli, BehavesAsAConsoleToolShould)
     c.prepare(folder);
     const std::string demo_before = read_file(folder / c.demo);
 
-    const run_result result = run(folder, c.args, c.input);
+    const run_result result = test_support::run_as_user(folder, c.args, c.input, c.out);
     EXPECT_EQ(result.status, c.status) << c.what << "\n" << result.err;
     EXPECT_EQ(result.out, c.out) << c.what;
     if (c.err_piece.empty()) {
@@ -463,14 +463,13 @@ const names_case names_cases[] = {
      "",
      {},
      {"a.demo", "full", "null"}},
-    {"two names, the second a folder: the report prompt",
+    {"two names, the second a folder: an error, no prompt from a script",
      {{"a.demo", 0}},
      [](const fs::path& f) { fs::create_directory(f / "out"); },
      {"a.demo", "out"},
      1,
-     report_prompt,
-     "demo2html: cannot open 'out' for writing: Is a directory\n"
-     "demo2html: no report name given: standard input ended\n",
+     "",
+     "demo2html: cannot open 'out' for writing: Is a directory\n",
      {},
      {"a.demo", "out"}},
     {"three names: three demos",
@@ -763,18 +762,17 @@ const replace_case replace_cases[] = {
      true,
      rw_r | fs::perms::others_read,
      {"d.demo", "r.htm", "res", "sub"}},
-    {"a link that loops: the report prompt",
+    {"a link that loops: refused, no prompt from a script",
      "r.htm",
      [](const fs::path& f) { fs::create_symlink("r.htm", f / "r.htm"); },
      "",
      1,
-     "demo2html: cannot open 'r.htm' for writing: Too many levels of symbolic links\n"
-     "demo2html: no report name given: standard input ended\n",
+     "demo2html: cannot open 'r.htm' for writing: Too many levels of symbolic links\n",
      "",
      false,
      rw_r,
      {"d.demo", "r.htm"}},
-    {"no room beside it for a temporary name: written in place",
+    {"a name of 252 bytes: its temporary file is of fixed length, so it fits too",
      long_leaf,
      [](const fs::path& f) { earlier_report(f / long_leaf, rw_rw_r); },
      "",
@@ -839,34 +837,58 @@ TEST_P(CliReplace, ReportTakesItsNameOnlyWhenComplete)
 
 INSTANTIATE_TEST_SUITE_P(Cases, CliReplace, testing::ValuesIn(replace_cases));
 
-// A run killed while it writes a large report over an earlier one leaves the
-// earlier report whole under its name.
-TEST(CliReplaceKilled, LeavesTheEarlierReportWhole)
+// The size of the largest file the process `pid` has open, but for `demo`.
+std::uintmax_t largest_open_file(pid_t pid, const fs::path& demo)
 {
+    std::uintmax_t largest = 0;
+    std::error_code error;
+    for (const fs::directory_entry& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        struct stat info {};
+        if (fs::read_symlink(fd.path(), error) != demo && stat(fd.path().c_str(), &info) == 0 &&
+            S_ISREG(info.st_mode)) {
+            largest = std::max(largest, static_cast<std::uintmax_t>(info.st_size));
+        }
+    }
+    return largest;
+}
+
+// A run stopped while it writes a large report over an earlier one leaves
+// the earlier report whole under its name and nothing else: interrupted, it
+// says so and ends with the conventional status; killed, it leaves no
+// temporary file either.
+TEST(CliReplaceKilled, LeavesTheEarlierReportWholeAndNothingElse)
+{
+    struct signal_case {
+        int signal;
+        int status; // -1: ended by the signal
+        std::string err;
+    };
+    const std::string told = "demo2html: interrupted; 'big.htm' is left as it was\n";
+    const signal_case cases[] = {{SIGINT, 130, told}, {SIGTERM, 143, told}, {SIGHUP, 129, told}, {SIGKILL, -1, ""}};
     const fs::path folder = test_support::scratch_folder("cli_killed");
     write_file(folder / "big.demo", demo_builder::random_demo(2000000, 4, 255, 1));
-    write_file(folder / "big.htm", old_report);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(folder.c_str()) == 0 && std::freopen("/dev/null", "w", stdout) != nullptr) {
-            execl(DEMO2HTML_EXE, DEMO2HTML_EXE, "big.demo", static_cast<char*>(nullptr));
+    for (const signal_case& c : cases) {
+        write_file(folder / "big.htm", old_report);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(folder.c_str()) == 0 && std::freopen("/dev/null", "w", stdout) != nullptr &&
+                std::freopen(".stderr", "w", stderr) != nullptr) {
+                execl(DEMO2HTML_EXE, DEMO2HTML_EXE, "big.demo", static_cast<char*>(nullptr));
+            }
+            _exit(127);
         }
-        _exit(127);
-    }
-    // Killed once its temporary report holds a few megabytes.
-    const fs::path part = folder / ("big.htm." + std::to_string(pid) + ".part");
-    for (int waited = 0; waited < 5000; ++waited) {
-        std::error_code error;
-        if (fs::file_size(part, error) > 4U << 20U) {
-            break;
+        // Stopped once its temporary report holds a few megabytes.
+        for (int waited = 0; waited < 5000 && largest_open_file(pid, folder / "big.demo") < 4U << 20U; ++waited) {
+            usleep(1000);
         }
-        usleep(1000);
+        kill(pid, c.signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.status) << c.signal;
+        EXPECT_EQ(read_file(folder / ".stderr"), c.err) << c.signal;
+        EXPECT_EQ(read_file(folder / "big.htm"), old_report) << c.signal;
+        EXPECT_EQ(names_in(folder), (std::vector<std::string>{"big.demo", "big.htm"})) << c.signal;
     }
-    kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed";
-    EXPECT_EQ(read_file(folder / "big.htm"), old_report);
 }
 
 TEST(CliWarnings, NameWhatTheReportLeavesOut)
@@ -1055,10 +1077,9 @@ TEST(CliResourcesAtOnce, RunsIntoOneFolderSideBySideAllSucceed)
     }
 }
 
-// What a killed run of the same process number left, a temporary report and
-// a temporary stylesheet, is cleared away by the next run, which writes both;
-// a folder in the way of an icon is told about.
-TEST(CliReplaceKilled, LeftoversOfTheSameProcessNumberAreCleared)
+// Files of the user's named as a temporary file of the run's could be
+// named are never removed, beside the report or in res/.
+TEST(CliReplaceKilled, FilesNamedLikeTemporaryOnesAreKept)
 {
     const fs::path folder = test_support::scratch_folder("cli_leftovers");
     write_file(folder / "d.demo", worked_demo());
@@ -1067,9 +1088,8 @@ TEST(CliReplaceKilled, LeftoversOfTheSameProcessNumberAreCleared)
     if (pid == 0) {
         // The program keeps the number of the process it replaces.
         const std::string number = std::to_string(getpid());
-        write_file(folder / ("r.htm." + number + ".part"), "cut");
-        write_file(folder / "res" / ("pretty.css." + number + ".part"), "cut");
-        fs::create_directory(folder / "res" / ("A.png." + number + ".part"));
+        write_file(folder / ("r.htm." + number + ".part"), "precious");
+        write_file(folder / "res" / ("pretty.css." + number + ".part"), "precious");
         if (chdir(folder.c_str()) == 0 && std::freopen("/dev/null", "w", stdout) != nullptr &&
             std::freopen(".stderr", "w", stderr) != nullptr) {
             execl(DEMO2HTML_EXE, DEMO2HTML_EXE, "d.demo", "r.htm", static_cast<char*>(nullptr));
@@ -1081,14 +1101,12 @@ TEST(CliReplaceKilled, LeftoversOfTheSameProcessNumberAreCleared)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(read_file(folder / "r.htm"), test_support::render(worked_demo()));
-    EXPECT_EQ(read_file(folder / "res" / "pretty.css"), read_file(fs::path(DEMO2HTML_RES_SOURCE) / "pretty.css"));
-    EXPECT_EQ(read_file(folder / ".stderr"),
-              "demo2html: warning: cannot write 'res/A.png': Is a directory; the report shows without it\n"
-              "demo2html: note: wrote the report's stylesheet and icons into 'res' (18 files)\n");
-    EXPECT_EQ(names_in(folder), (std::vector<std::string>{"d.demo", "r.htm", "res"}));
-    // All but the icon, and the folder in its way.
-    EXPECT_EQ(names_in(folder / "res").size(), resource_names().size()) << "a part file is left";
-    EXPECT_FALSE(fs::exists(folder / "res" / "A.png"));
+    EXPECT_EQ(read_file(folder / ".stderr"), res_note);
+    const std::string part = "r.htm." + std::to_string(pid) + ".part";
+    EXPECT_EQ(names_in(folder), (std::vector<std::string>{"d.demo", "r.htm", part, "res"}));
+    EXPECT_EQ(read_file(folder / part), "precious");
+    EXPECT_EQ(read_file(folder / "res" / ("pretty.css." + std::to_string(pid) + ".part")), "precious");
+    EXPECT_EQ(names_in(folder / "res").size(), resource_names().size() + 1);
 }
 
 // Many demos in one run under a small limit of open files: each demo is
@@ -1183,7 +1201,6 @@ TEST(CliPrompts, ReachAPipeBeforeTheAnswerIsRead)
     };
     const prompt_case cases[] = {
         {{}, demo_prompt, "demo.bin\n"},
-        {{"demo.bin", "no/such/r.htm"}, report_prompt, "out.htm\n"},
     };
     for (const prompt_case& c : cases) {
         const fs::path folder = test_support::scratch_folder("cli_pipe");

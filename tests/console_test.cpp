@@ -1,15 +1,20 @@
 #include "console.h"
+#include "demo_builder.h"
 #include "files.h"
+#include "outputs.h"
+#include "resources.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -106,6 +111,14 @@ TEST(ReadLine, TakesOneLineWithoutItsEnd)
     }
 }
 
+// True when `name` reaches the file open as `file`.
+bool same_file(std::FILE* file, const std::string& name)
+{
+    const files::status open = files::look(file);
+    const files::status named = files::look(name);
+    return open.error == 0 && named.what != files::kind::missing && open.id == named.id;
+}
+
 TEST(SameFile, SeesThroughPathsAndLinks)
 {
     namespace fs = std::filesystem;
@@ -129,7 +142,7 @@ TEST(SameFile, SeesThroughPathsAndLinks)
         {folder / "missing.htm", false}, {folder / "sub", false},
     };
     for (const same_case& c : cases) {
-        EXPECT_EQ(files::is_same_file(demo, c.name.string()), c.same) << c.name;
+        EXPECT_EQ(same_file(demo, c.name.string()), c.same) << c.name;
     }
     std::fclose(demo);
 }
@@ -143,8 +156,6 @@ TEST(OpenDemo, RefusesFoldersAndMissingFiles)
     EXPECT_EQ(error, EISDIR);
     EXPECT_EQ(files::open_demo((folder / "missing").string(), error), nullptr);
     EXPECT_EQ(error, ENOENT);
-    EXPECT_EQ(files::open_report(folder.string(), error).stream, nullptr);
-    EXPECT_EQ(error, EISDIR);
     // Through missing folders too long a way for one call.
     std::string deep_missing = folder.string();
     while (deep_missing.size() < 5000) {
@@ -172,76 +183,163 @@ TEST(WriteNewFile, NeverReplacesAndLeavesNoPart)
         {"taken", {}, EEXIST, "mine"},
         {"dangling", {}, EEXIST, nullptr},
         {"missing/free", {}, ENOENT, nullptr},
-        {"no hard links: renamed", {0, EPERM, 0}, 0, "new"},
-        {"no hard links, no rename", {0, EPERM, EACCES}, EACCES, nullptr},
-        {"taken by another run in the meantime", {0, EEXIST, 0}, EEXIST, nullptr},
-        {"the close fails", {EIO, 0, 0}, EIO, nullptr},
+        {"no link made", {.link = EPERM}, EPERM, nullptr},
+        {"taken by another run in the meantime", {.link = EEXIST}, EEXIST, nullptr},
+        {"what the name holds cannot be told", {.look = EACCES}, EACCES, nullptr},
+        {"no temporary file in the folder", {.temporary = EROFS}, EROFS, nullptr},
     };
     const std::vector<unsigned char> bytes = {'n', 'e', 'w'};
     for (const new_file_case& c : cases) {
         files::calls_to_fail() = c.fail;
-        EXPECT_EQ(files::write_new_file((folder / c.name).string(), bytes), c.error) << c.name;
+        EXPECT_EQ(outputs::write_new_file((folder / c.name).string(), bytes), c.error) << c.name;
         files::calls_to_fail() = {};
         EXPECT_EQ(test_support::read_file(folder / c.name), c.bytes_after != nullptr ? c.bytes_after : "") << c.name;
     }
     EXPECT_FALSE(fs::exists(folder / "nowhere")) << "a link was followed";
     // The folder holds the names given that were written, and no part file.
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 4);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 3);
 }
 
-// A complete report that cannot take its name leaves the earlier one and no
-// temporary file.
-TEST(KeepReport, LeavesTheEarlierReportWhenTheRenameFails)
+// ---------------------------------------------------------------- the rules, in the library
+
+// A console that keeps what the run told and showed, each line prefixed
+// with what it was: "error: ", "warning: ", "note: ", "out: " or "err: ".
+struct recorded_console {
+    std::vector<std::string> lines;
+    outputs::console_side side()
+    {
+        return {[this](outputs::message kind, const std::string& text) {
+                    static constexpr const char* kinds[] = {"error: ", "warning: ", "note: "};
+                    lines.push_back(kinds[static_cast<int>(kind)] + text);
+                },
+                [this](outputs::channel where, const std::string& text) {
+                    lines.push_back((where == outputs::channel::output ? "out: " : "err: ") + text);
+                },
+                [](std::string&) { return false; }};
+    }
+};
+
+const std::string& worked_demo()
+{
+    static const std::string bytes = demo_builder::shapes().front().second;
+    return bytes;
+}
+
+const std::string done_r = "out: \n\nAll done.  Demo is broken down in r.htm.\n";
+
+struct rule_case {
+    const char* what;
+    files::failing_calls fail;
+    const char* before; // what r.htm holds before the run; nullptr for nothing
+    int status;
+    std::vector<std::string> lines; // what the console was told, in order
+    bool new_report;                // r.htm holds the new report, else what it held before
+};
+
+// clang-format off
+const rule_case rule_cases[] = {
+    {"a free name", {}, nullptr, 0, {done_r}, true},
+    {"an earlier report", {}, "<HTML>\nearlier", 0, {done_r}, true},
+    {"the rename over the earlier report fails", {.rename = EPERM}, "<HTML>\nearlier", 1, {"error: cannot write the report 'r.htm': Operation not permitted; 'r.htm' is left as it was"}, false},
+    {"what the name holds cannot be told: refused", {.look = EACCES}, "<HTML>\nearlier", 1, {"error: cannot open 'r.htm' for writing: Permission denied"}, false},
+    {"the file cannot be read to tell: refused", {.read = EACCES}, "<HTML>\nearlier", 1, {"error: will not replace 'r.htm': cannot tell whether it is a report: Permission denied"}, false},
+    {"no new file in the folder: written in place, with a note", {.temporary = EACCES}, "<HTML>\nearlier", 0, {"note: cannot make a temporary file in '.': Permission denied; 'r.htm' is written in place", done_r}, true},
+    {"no new file in the folder and no file to write in place", {.temporary = EACCES}, nullptr, 1, {"error: cannot make a temporary file in '.' for 'r.htm': Permission denied; 'r.htm' is left as it was"}, false},
+    {"a read-only folder: no silent fallback", {.temporary = EROFS}, "<HTML>\nearlier", 1, {"error: cannot make a temporary file in '.' for 'r.htm': Read-only file system; 'r.htm' is left as it was"}, false},
+};
+// clang-format on
+
+void PrintTo(const rule_case& c, std::ostream* os) { *os << c.what; }
+
+class Rules : public testing::TestWithParam<rule_case> {};
+
+// The rules over one demo and its report, run in the library: what the
+// console is told, what the report's name holds afterwards, and that the
+// folder holds nothing else.
+TEST_P(Rules, DecideWhatTheReportReplaces)
 {
     namespace fs = std::filesystem;
-    const fs::path folder = test_support::scratch_folder("keep_report");
-    const std::string name = (folder / "r.htm").string();
-    test_support::write_file(name, "<HTML>\nearlier");
-    int error = 0;
-    const files::report_file report = files::open_report(name, error);
-    ASSERT_NE(report.stream, nullptr) << std::strerror(error);
-    EXPECT_NE(report.part, "");
-    std::fputs("<HTML>\nnew", report.stream);
-    std::fclose(report.stream);
-    files::calls_to_fail().rename = EPERM;
-    EXPECT_EQ(files::keep_report(report), EPERM);
+    const rule_case& c = GetParam();
+    const fs::path folder = test_support::scratch_folder("rules");
+    const fs::path start = fs::current_path();
+    fs::current_path(folder);
+    test_support::write_file("d.demo", worked_demo());
+    // res/ in place already, so that the rows are about the report alone.
+    fs::create_directory("res");
+    for (const resources::file& f : resources::built_in()) {
+        test_support::write_file(fs::path("res") / f.name, std::string(f.bytes.begin(), f.bytes.end()));
+    }
+    if (c.before != nullptr) {
+        test_support::write_file("r.htm", c.before);
+    }
+    recorded_console console;
+    files::calls_to_fail() = c.fail;
+    const int status = outputs::convert({{"d.demo", "r.htm"}, false}, console.side());
     files::calls_to_fail() = {};
-    EXPECT_EQ(test_support::read_file(name), "<HTML>\nearlier");
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 1) << "a part file is left";
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(console.lines, c.lines);
+    const std::string expected = c.new_report          ? test_support::render(worked_demo())
+                                 : c.before != nullptr ? c.before
+                                                       : "";
+    EXPECT_EQ(test_support::read_file("r.htm"), expected);
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(".")) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> after = {"d.demo"};
+    if (c.before != nullptr || c.new_report) {
+        after.push_back("r.htm");
+    }
+    after.push_back("res");
+    EXPECT_EQ(names, after) << "a temporary file is left, or a file is missing";
+    fs::current_path(start);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, Rules, testing::ValuesIn(rule_cases));
 
 // What a name holds, without waiting on a pipe and without leaving a
 // descriptor open.
-TEST(LookAt, TellsRegularFilesAndTheirFirstBytes)
+TEST(Look, TellsWhatANameHoldsAndItsFirstBytes)
 {
     namespace fs = std::filesystem;
     const fs::path folder = test_support::scratch_folder("look_at");
     test_support::write_file(folder / "report.htm", "<HTML>\n<HEAD>");
     test_support::write_file(folder / "empty", "");
-    test_support::write_file(folder / "a", "x");
     fs::create_symlink("report.htm", folder / "link");
+    fs::create_symlink("nowhere", folder / "dangling");
     ASSERT_EQ(mkfifo((folder / "pipe").c_str(), 0600), 0);
     struct look_case {
         const char* name;
-        bool regular;
+        files::kind what;
+        bool link;
         std::uint64_t size;
+        int read_error;
         std::string start;
     };
+    // clang-format off
     const look_case cases[] = {
-        {"report.htm", true, 13, "<HTML>\n<"},
-        {"link", true, 13, "<HTML>\n<"},
-        {"empty", true, 0, ""},
-        {"a", true, 1, "x"},
-        {"missing", false, 0, ""},
-        {"pipe", false, 0, ""},
-        {".", false, 0, ""},
+        {"report.htm", files::kind::regular, false, 13, 0, "<HTML>\n<"},
+        {"link", files::kind::regular, true, 13, 0, "<HTML>\n<"},
+        {"empty", files::kind::regular, false, 0, 0, ""},
+        {"missing", files::kind::missing, false, 0, ENOENT, ""},
+        {"dangling", files::kind::missing, true, 0, ENOENT, ""},
+        {"pipe", files::kind::other, false, 0, EINVAL, ""},
+        {".", files::kind::folder, false, 4096, EINVAL, ""},
     };
+    // clang-format on
     const std::size_t descriptors = test_support::open_descriptors();
     for (const look_case& c : cases) {
-        const files::glance seen = files::look_at((folder / c.name).string(), 8);
-        EXPECT_EQ(seen.regular, c.regular) << c.name;
-        EXPECT_EQ(seen.size, c.size) << c.name;
-        EXPECT_EQ(seen.start, c.start) << c.name;
+        const files::status seen = files::look((folder / c.name).string());
+        EXPECT_EQ(seen.error, 0) << c.name;
+        EXPECT_EQ(seen.what, c.what) << c.name;
+        EXPECT_EQ(seen.link, c.link) << c.name;
+        if (c.what == files::kind::regular) {
+            EXPECT_EQ(seen.size, c.size) << c.name;
+        }
+        std::string start;
+        EXPECT_EQ(files::read_start((folder / c.name).string(), 8, start), c.read_error) << c.name;
+        EXPECT_EQ(start, c.start) << c.name;
     }
     EXPECT_EQ(test_support::open_descriptors(), descriptors);
 }
@@ -281,19 +379,14 @@ TEST(OpenDemo, TakesNamesLongerThanThePathLimit)
         const std::string name = path + "demo.bin";
         const std::size_t descriptors = test_support::open_descriptors();
         int error = 0;
-        const files::report_file report = files::open_report(name, error);
-        ASSERT_NE(report.stream, nullptr) << std::strerror(error) << " " << name.substr(0, 30);
-        std::fputs("bytes", report.stream);
-        std::fclose(report.stream);
-        ASSERT_EQ(files::keep_report(report), 0);
+        // Every form of the name reaches the same file: only the first writes it.
+        EXPECT_EQ(outputs::write_new_file(name, bytes), &path == &names[0] ? 0 : EEXIST);
         std::FILE* demo = files::open_demo(name, error);
         ASSERT_NE(demo, nullptr) << std::strerror(error);
-        EXPECT_TRUE(files::is_same_file(demo, name));
-        EXPECT_FALSE(files::is_same_file(demo, name + ".other"));
+        EXPECT_TRUE(same_file(demo, name));
+        EXPECT_FALSE(same_file(demo, name + ".other"));
         std::fclose(demo);
         EXPECT_EQ(files::make_folder(path + "res"), 0);
-        // Every form of the name reaches the same file: only the first writes it.
-        EXPECT_EQ(files::write_new_file(path + "res/new", bytes), &path == &names[0] ? 0 : EEXIST);
         EXPECT_EQ(test_support::open_descriptors(), descriptors) << "a folder was left open";
     }
     // The files are in the deepest folder, not in the working folder.
@@ -307,10 +400,7 @@ TEST(OpenDemo, TakesNamesLongerThanThePathLimit)
     exact += "x.htm";
     ASSERT_EQ(exact.size(), std::size_t{PATH_MAX});
     int error = 0;
-    const files::report_file report = files::open_report(exact, error);
-    ASSERT_NE(report.stream, nullptr) << std::strerror(error);
-    std::fclose(report.stream);
-    EXPECT_EQ(files::keep_report(report), 0);
+    EXPECT_EQ(outputs::write_new_file(exact, bytes), 0);
     std::FILE* written = files::open_demo(exact, error);
     EXPECT_NE(written, nullptr) << std::strerror(error);
     if (written != nullptr) {

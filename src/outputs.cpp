@@ -1,0 +1,538 @@
+#include "outputs.h"
+
+#include "console.h"
+#include "demo_format.h"
+#include "files.h"
+#include "last_error.h"
+#include "report.h"
+#include "resources.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <set>
+
+namespace outputs {
+
+namespace {
+
+constexpr const char* demo_prompt = "\nfiddle with what file? ";
+constexpr const char* report_prompt = "\noutput text name? ";
+constexpr const char* done_message = "\n\nAll done.  Demo is broken down in %s.\n";
+
+// How standard input and standard output are named in messages.
+constexpr const char* standard_input_label = "standard input";
+constexpr const char* standard_output_label = "standard output";
+
+std::string quoted(const std::string& name) { return "'" + name + "'"; }
+
+bool is_standard_stream(const std::string& name) { return name == standard_stream_name; }
+
+// `format`, whose one conversion is %s, with `name` in its place.
+std::string with_name(std::string_view format, const std::string& name)
+{
+    const std::size_t at = format.find("%s");
+    return std::string(format.substr(0, at)).append(name).append(format.substr(at + 2));
+}
+
+std::string cannot_open(const std::string& name, const char* how, int error)
+{
+    return "cannot open " + quoted(name) + " for " + how + ": " + files::error_text(error);
+}
+
+// ---------------------------------------------------------------- the demo
+
+// The demo being converted: its stream, and the name messages give it.
+struct demo_file {
+    std::FILE* stream = nullptr;
+    std::string name;
+    std::string label; // the name, or what standard input is called
+};
+
+void open_demo(const std::string& name, demo_file& demo, std::string& why)
+{
+    int error = 0;
+    demo.name = name;
+    demo.label = is_standard_stream(name) ? standard_input_label : name;
+    demo.stream = is_standard_stream(name) ? files::standard_input(error) : files::open_demo(name, error);
+    if (demo.stream == nullptr) {
+        why = cannot_open(demo.label, "reading", error);
+    }
+}
+
+// ---------------------------------------------------------------- the report's place
+
+// The files of one run: the demos named, and the reports written so far,
+// each by the file it is, with the name of its demo.
+struct run_files {
+    std::map<files::file_id, std::string> demos;
+    std::map<files::file_id, std::string> reports;
+};
+
+// Where one report goes, once opened.
+struct target {
+    std::string name;            // as given
+    std::FILE* stream = nullptr; // open for writing in text mode
+    files::temporary made;       // the temporary file it is written to, when it is
+    bool temporary = false;      // written to `made`, to take its name when complete
+    std::string folder;          // where it takes its name
+    std::string leaf;
+    bool replaces = false;                  // an existing file is replaced, else the name is free
+    std::optional<files::file_id> made_new; // the file a link pointed to, made empty by this run
+    bool own_file = false;                  // a regular file of its own, beside which res/ goes
+    bool to_standard_output = false;
+};
+
+std::string label_of(const target& out) { return out.to_standard_output ? standard_output_label : out.name; }
+
+// Why the report of `demo` may not go to `name`, which reaches the file
+// `id`: it is the demo itself or another demo of the run, or a report
+// written earlier in the run. "" when it may.
+std::string refusal_by_identity(const std::string& name, const files::file_id& id, const demo_file& demo,
+                                const run_files& run)
+{
+    const files::status open = files::look(demo.stream);
+    if (open.error == 0 && open.id == id) {
+        return "will not write the report to " + quoted(name) + ": it is the demo " + quoted(demo.label) + " itself";
+    }
+    if (const auto other = run.demos.find(id); other != run.demos.end()) {
+        return "will not write the report of " + quoted(demo.label) + " to " + quoted(name) + ": it is the demo " +
+               quoted(other->second) + ", named too";
+    }
+    if (const auto other = run.reports.find(id); other != run.reports.end()) {
+        return "will not write the report of " + quoted(demo.label) + " to " + quoted(name) +
+               ": it holds the report of " + quoted(other->second) + ", written just before";
+    }
+    return "";
+}
+
+// Why the existing regular file `name` may not be replaced by a report: it
+// is not a report, or it cannot be read to tell. "" when it may.
+std::string refusal_by_content(const std::string& name)
+{
+    std::string start;
+    if (const int error = files::read_start(name, report::start_bytes, start); error != 0) {
+        return "will not replace " + quoted(name) + ": cannot tell whether it is a report: " + files::error_text(error);
+    }
+    return may_be_replaced(start) ? "" : "will not replace " + quoted(name) + ": it is not a report";
+}
+
+// The folder of a temporary file, as messages name it.
+std::string folder_label(const std::string& folder) { return folder.empty() ? "." : folder; }
+
+// Where the temporary file goes, for the report `name` that reaches what
+// `seen` says: beside the file it replaces, or beside the free name. ""
+// when it can be placed, else why not.
+std::string place_report(const std::string& name, files::status& seen, target& out)
+{
+    if (seen.what == files::kind::regular) {
+        out.replaces = true;
+        const int error = files::locate(name, out.folder, out.leaf);
+        return error == 0 ? "" : cannot_open(name, "writing", error);
+    }
+    if (seen.link) {
+        // A link to nothing: the report is made where it points.
+        const int error = files::make_link_target(name);
+        if (error != 0) {
+            return cannot_open(name, "writing", error);
+        }
+        seen = files::look(name);
+        out.made_new = seen.id;
+        out.replaces = true;
+        const int located = seen.what == files::kind::regular ? files::locate(name, out.folder, out.leaf) : ENOENT;
+        return located == 0 ? "" : cannot_open(name, "writing", located);
+    }
+    out.folder = console::folder_of(name);
+    out.leaf = name.substr(out.folder.size());
+    return "";
+}
+
+// Removes what this run made for a report that was not completed.
+void undo(target& out)
+{
+    files::discard(out.made);
+    if (out.made_new) {
+        files::remove_made(out.folder, out.leaf, *out.made_new);
+        out.made_new.reset();
+    }
+}
+
+// Opens the temporary file of the report, or, where its folder takes no new
+// file but the existing report can be written, the report itself. "" when
+// open, else why not.
+std::string open_temporary(const std::string& name, const files::status& seen, target& out, const console_side& console)
+{
+    const int error = files::make_temporary(out.folder, out.replaces ? &seen : nullptr, out.made);
+    if (error == 0) {
+        out.stream = out.made.stream;
+        out.temporary = true;
+        out.own_file = true;
+        return "";
+    }
+    const bool no_new_file = error == EACCES || error == EPERM;
+    if (no_new_file && seen.what == files::kind::regular && files::is_writable(name)) {
+        int in_place_error = 0;
+        out.stream = files::open_in_place(name, in_place_error);
+        if (out.stream != nullptr) {
+            console.tell(message::note, "cannot make a temporary file in " + quoted(folder_label(out.folder)) + ": " +
+                                            files::error_text(error) + "; " + quoted(name) + " is written in place");
+            out.own_file = true;
+            return "";
+        }
+    }
+    undo(out);
+    if (error == ENOENT || error == ENOTDIR) {
+        return cannot_open(name, "writing", error);
+    }
+    return "cannot make a temporary file in " + quoted(folder_label(out.folder)) + " for " + quoted(name) + ": " +
+           files::error_text(error) + "; " + quoted(name) + " is left as it was";
+}
+
+// Opens the report `name` of `demo` unless it is refused. "" when open,
+// else why not; nothing of the user's is changed by a refusal.
+std::string open_report(const std::string& name, const demo_file& demo, const run_files& run, target& out,
+                        const console_side& console)
+{
+    out = target{};
+    out.name = name;
+    int error = 0;
+    if (is_standard_stream(name)) {
+        out.to_standard_output = true;
+        out.stream = files::standard_output(error);
+        return out.stream != nullptr ? "" : cannot_open(standard_output_label, "writing", error);
+    }
+    files::status seen = files::look(name);
+    if (seen.error != 0 || seen.what == files::kind::folder) {
+        return cannot_open(name, "writing", seen.error != 0 ? seen.error : EISDIR);
+    }
+    if (seen.what != files::kind::missing) {
+        if (std::string why = refusal_by_identity(name, seen.id, demo, run); !why.empty()) {
+            return why;
+        }
+        // One of the program's own descriptors is written through as it is.
+        out.stream = files::through_own_descriptor(seen.id, error);
+        if (out.stream != nullptr || error != 0) {
+            return out.stream != nullptr ? "" : cannot_open(name, "writing", error);
+        }
+    }
+    if (seen.what == files::kind::other) {
+        out.stream = files::open_in_place(name, error);
+        return out.stream != nullptr ? "" : cannot_open(name, "writing", error);
+    }
+    if (seen.what == files::kind::regular) {
+        if (std::string why = refusal_by_content(name); !why.empty()) {
+            return why;
+        }
+    }
+    if (std::string why = place_report(name, seen, out); !why.empty()) {
+        undo(out);
+        return why;
+    }
+    return open_temporary(name, seen, out, console);
+}
+
+// Gives the complete temporary report its name. A free name that another
+// run took meanwhile is replaced only when it now holds a report. Returns
+// 0, or the errno value.
+int give_report_its_name(target& out, std::string& why)
+{
+    int error = files::give_name(out.made, out.leaf, out.replaces);
+    if (error == EEXIST && !out.replaces) {
+        const files::status seen = files::look(out.name);
+        why = seen.what == files::kind::regular ? refusal_by_content(out.name) : "";
+        if (why.empty()) {
+            error = files::give_name(out.made, out.leaf, true);
+        }
+    }
+    return error;
+}
+
+// ---------------------------------------------------------------- writing
+
+// Tells the user what the report could not show of the demo.
+void warn_about(const report::outcome& outcome, const std::string& demo_name, const console_side& console)
+{
+    const auto warn = [&](const std::string& text) { console.tell(message::warning, text); };
+    if (outcome.tables_left_out) {
+        warn(quoted(demo_name) + " has " + std::to_string(outcome.controllers) + " controllers, more than " +
+             std::to_string(report::max_table_controllers) + "; the block tables are left out");
+    }
+    if (outcome.read_error != 0) {
+        warn("reading " + quoted(demo_name) + " failed at offset " + std::to_string(outcome.end_offset) + ": " +
+             files::error_text(outcome.read_error) + "; the report ends with what was read before");
+    } else if (outcome.header_bytes < demo::first_block_offset) {
+        warn(quoted(demo_name) + " ends after " + std::to_string(outcome.header_bytes) +
+             (outcome.header_bytes == 1 ? " byte" : " bytes") +
+             ", inside its header; the missing header bytes are shown as 0xFF");
+    } else if (outcome.ended_early) {
+        warn(quoted(demo_name) + " ends early, at offset " + std::to_string(outcome.end_offset) +
+             ", before the zero word that closes its command blocks; the report shows what was read (" +
+             std::to_string(outcome.blocks) + (outcome.blocks == 1 ? " block)" : " blocks)"));
+    }
+}
+
+// Puts the stylesheet and icons beside the report, where missing, and says
+// what it wrote and what it could not.
+void write_resources_beside(const std::string& report_name, const console_side& console)
+{
+    const resources::outcome written = resources::write_beside(report_name);
+    for (const resources::failure& failed : written.failures) {
+        const bool folder = failed.path == written.folder;
+        console.tell(message::warning, std::string("cannot write ") + (folder ? "the folder " : "") +
+                                           quoted(failed.path) + ": " + files::error_text(failed.error) +
+                                           "; the report shows without " +
+                                           (folder ? "its stylesheet and icons" : "it"));
+    }
+    if (written.written > 0) {
+        console.tell(message::note, "wrote the report's stylesheet and icons into " + quoted(written.folder) + " (" +
+                                        std::to_string(written.written) +
+                                        (written.written == 1 ? " file)" : " files)"));
+    }
+}
+
+// What an interrupt while the report is written says.
+std::string interrupted_message(const target& out)
+{
+    const std::string what = out.temporary ? quoted(out.name) + " is left as it was"
+                                           : "the report " + quoted(label_of(out)) + " is incomplete";
+    return "demo2html: interrupted; " + what + "\n";
+}
+
+// Writes the report of `demo` into `out`, puts it in place and the
+// stylesheet and icons beside it, and says that it is done. False when the
+// report could not be written completely.
+bool write_report(demo_file& demo, target& out, const console_side& console)
+{
+    files::on_interrupt(out.temporary ? &out.made : nullptr, interrupted_message(out));
+    // The completion message stays out of a report on standard output.
+    const files::status written_to = files::look(out.stream);
+    const files::status output = files::look(stdout);
+    const bool shares_standard_output =
+        out.to_standard_output || (written_to.error == 0 && output.error == 0 && written_to.id == output.id);
+    report::outcome outcome;
+    const bool written = report::unmush(demo.stream, out.stream, &outcome) == 0;
+    demo.stream = nullptr;
+    out.made.stream = nullptr; // closed with the report
+    warn_about(outcome, demo.label, console);
+    std::string why;
+    int error = written ? 0 : outcome.write_error;
+    if (written && out.temporary) {
+        error = give_report_its_name(out, why);
+    }
+    files::on_interrupt(nullptr, "demo2html: interrupted\n");
+    if (error != 0 || !why.empty()) {
+        undo(out);
+        const std::string left = out.temporary ? quoted(out.name) + " is left as it was" : "the report is incomplete";
+        console.tell(message::error, !why.empty() ? why
+                                                  : "cannot write the report " + quoted(label_of(out)) + ": " +
+                                                        files::error_text(error) + "; " + left);
+        return false;
+    }
+    if (out.own_file) {
+        write_resources_beside(out.name, console);
+    }
+    console.show(shares_standard_output ? channel::error : channel::output, with_name(done_message, label_of(out)));
+    return true;
+}
+
+// ---------------------------------------------------------------- naming and asking
+
+// Opens `name` with `open`, which gives the reason when it fails. A name in
+// quotes that does not open is tried once more without them, and becomes the
+// name when that opens. The reason is told for the last name tried.
+template <typename Opener> bool open_named(std::string& name, const console_side& console, Opener open)
+{
+    std::string why;
+    open(name, why);
+    const auto inner = console::unquoted(name);
+    if (!why.empty() && inner && !inner->empty()) {
+        std::string again;
+        open(*inner, again);
+        if (again.empty()) {
+            name = *inner;
+        }
+        why = again;
+    }
+    if (!why.empty()) {
+        console.tell(message::error, why);
+    }
+    return why.empty();
+}
+
+// Opens `name`, asking with `prompt` for another until one opens, where
+// names may be asked for. An empty name is asked for again without a word.
+// False when none opened.
+template <typename Opener>
+bool open_asking(std::string& name, const char* prompt, const char* what, bool may_ask, channel prompts,
+                 const console_side& console, Opener open)
+{
+    for (;;) {
+        if (!name.empty() && open_named(name, console, open)) {
+            return true;
+        }
+        if (!may_ask) {
+            if (name.empty()) {
+                console.tell(message::error, std::string("no ") + what + " name given");
+            }
+            return false;
+        }
+        console.show(prompts, prompt);
+        if (!console.ask(name)) {
+            console.tell(message::error, std::string("no ") + what + " name given: standard input ended");
+            return false;
+        }
+    }
+}
+
+// One demo, named alone or with its report's name: whatever does not open
+// is asked for again where names may be asked for. Standard input as the
+// demo is written to standard output unless a report is named.
+int convert_one(const request& asked, const console_side& console)
+{
+    std::string demo_name = !asked.names.empty() ? asked.names[0] : "";
+    const bool report_named = asked.names.size() > 1;
+    // The prompts stay out of a report on standard output.
+    const channel prompts = report_named && is_standard_stream(asked.names[1]) ? channel::error : channel::output;
+    demo_file demo;
+    const bool opened = open_asking(demo_name, demo_prompt, "demo", asked.may_ask, prompts, console,
+                                    [&](const std::string& tried, std::string& why) { open_demo(tried, demo, why); });
+    if (!opened) {
+        return 1;
+    }
+    const bool demo_is_input = is_standard_stream(demo_name);
+    std::string report_name = report_named    ? asked.names[1]
+                              : demo_is_input ? std::string(standard_stream_name)
+                                              : console::report_name_for(demo_name);
+    const run_files alone;
+    target out;
+    // Standard input, as the demo, holds no answers.
+    const bool may_ask = asked.may_ask && !demo_is_input;
+    const bool report_opened = open_asking(
+        report_name, report_prompt, "report", may_ask, prompts, console,
+        [&](const std::string& tried, std::string& why) { why = open_report(tried, demo, alone, out, console); });
+    if (!report_opened) {
+        std::fclose(demo.stream);
+        return 1;
+    }
+    return write_report(demo, out, console) ? 0 : 1;
+}
+
+// The demos named, each by the file it is: a file that begins like a report
+// is not taken for a demo, so its report may replace it.
+run_files demos_of(const std::vector<std::string>& names)
+{
+    run_files run;
+    for (const std::string& name : names) {
+        const files::status seen = files::look(name);
+        std::string start;
+        if (seen.what != files::kind::missing && seen.error == 0 &&
+            !(seen.what == files::kind::regular && files::read_start(name, report::start_bytes, start) == 0 &&
+              report::begins_like_a_report(start))) {
+            run.demos.emplace(seen.id, name);
+        }
+    }
+    return run;
+}
+
+// Every demo named, one after the other, each as if named alone but without
+// a prompt: one that fails is told about and the next goes on. A demo named
+// twice is converted once, and no report replaces one written earlier in
+// the run.
+int convert_several(const request& asked, const console_side& console)
+{
+    run_files run = demos_of(asked.names);
+    std::set<files::file_id> converted;
+    int status = 0;
+    for (std::string demo_name : asked.names) {
+        if (is_standard_stream(demo_name)) {
+            console.tell(message::error, "standard input ('-') is converted alone: demo2html - [REPORT]");
+            status = 1;
+            continue;
+        }
+        demo_file demo;
+        if (!open_named(demo_name, console,
+                        [&](const std::string& tried, std::string& why) { open_demo(tried, demo, why); })) {
+            status = 1;
+            continue;
+        }
+        if (const files::status seen = files::look(demo.stream); seen.error == 0 && !converted.insert(seen.id).second) {
+            std::fclose(demo.stream);
+            continue;
+        }
+        std::string report_name = console::report_name_for(demo_name);
+        target out;
+        if (!open_named(report_name, console, [&](const std::string& tried, std::string& why) {
+                why = open_report(tried, demo, run, out, console);
+            })) {
+            std::fclose(demo.stream);
+            status = 1;
+            continue;
+        }
+        if (!write_report(demo, out, console)) {
+            status = 1;
+            continue;
+        }
+        if (const files::status seen = files::look(report_name); seen.error == 0 && seen.what != files::kind::missing) {
+            run.reports.emplace(seen.id, demo.label);
+        }
+    }
+    return status;
+}
+
+} // namespace
+
+bool may_be_replaced(std::string_view first_bytes)
+{
+    return first_bytes.empty() || report::begins_like_a_report(first_bytes);
+}
+
+bool names_several_demos(const std::vector<std::string>& names)
+{
+    if (names.size() != 2) {
+        return names.size() > 2;
+    }
+    if (is_standard_stream(names[1])) {
+        return false;
+    }
+    const files::status second = files::look(names[1]);
+    std::string start;
+    return second.error == 0 && second.what == files::kind::regular &&
+           files::read_start(names[1], report::start_bytes, start) == 0 && !may_be_replaced(start);
+}
+
+int convert(const request& asked, const console_side& console)
+{
+    return names_several_demos(asked.names) ? convert_several(asked, console) : convert_one(asked, console);
+}
+
+int write_new_file(const std::string& name, std::span<const unsigned char> bytes)
+{
+    const files::status seen = files::look(name);
+    if (seen.error != 0 || seen.what != files::kind::missing || seen.link) {
+        return seen.error != 0 ? seen.error : EEXIST;
+    }
+    const std::string folder = console::folder_of(name);
+    files::temporary made;
+    if (const int error = files::make_temporary(folder, nullptr, made); error != 0) {
+        return error;
+    }
+    files::on_interrupt(&made, "demo2html: interrupted\n");
+    std::FILE* stream = made.stream;
+    made.stream = nullptr;
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+    errno = 0;
+    int error = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() ? 0 : errors::last_errno();
+    errno = 0;
+    if (std::fclose(stream) != 0 && error == 0) {
+        error = errors::last_errno();
+    }
+    if (error == 0) {
+        error = files::give_name(made, name.substr(folder.size()), false);
+    }
+    files::discard(made);
+    files::on_interrupt(nullptr, "demo2html: interrupted\n");
+    return error;
+}
+
+} // namespace outputs

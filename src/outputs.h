@@ -1,0 +1,62 @@
+// Where each report goes, and the rules that decide it, once for every
+// system: which names a report may replace, the temporary file a report is
+// written to before it takes its name, the refusals, and the run over
+// several demos. The console itself (arguments, prompts on the terminal,
+// message lines, the exit status) is the caller's: it hands in what the
+// rules need of it.
+#pragma once
+
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace outputs {
+
+// The name that stands for standard input as the demo and standard output
+// as the report.
+inline constexpr std::string_view standard_stream_name = "-";
+
+enum class message { error, warning, note };
+
+// Where a text the run shows goes: standard output, or standard error when
+// standard output carries the report.
+enum class channel { output, error };
+
+// What the run needs of the console.
+struct console_side {
+    std::function<void(message, const std::string&)> tell; // one message line, without its line end
+    std::function<void(channel, const std::string&)> show; // the prompts and the completion message
+    std::function<bool(std::string&)> ask;                 // reads the answer to a prompt just shown;
+                                                           // false when standard input ended
+};
+
+// What to convert: the names given, and whether names may be asked for on
+// standard input (when none were given, or it is a terminal).
+struct request {
+    std::vector<std::string> names;
+    bool may_ask = true;
+};
+
+// Converts the demos of `asked`: one demo, named alone or with its report's
+// name, or several, each with its report beside it. Returns the exit
+// status: 0 when every report was written completely, else 1.
+int convert(const request& asked, const console_side& console);
+
+// True when two or more names are several demos: three names or more, or
+// two whose second is a file that a report may not replace.
+bool names_several_demos(const std::vector<std::string>& names);
+
+// True when a file's first bytes are those of a file a report may replace:
+// none (an empty file), or a report's.
+bool may_be_replaced(std::string_view first_bytes);
+
+// Writes `bytes` as the new file `name` unless something of that name
+// exists. The file appears under its name only when complete, so the name
+// never holds part of a file, and two processes writing the same file at
+// once both succeed. Returns 0 when written, EEXIST when the name was taken
+// (the existing file is kept), else the errno value.
+int write_new_file(const std::string& name, std::span<const unsigned char> bytes);
+
+} // namespace outputs
