@@ -105,6 +105,11 @@ struct temporary {
 // takes. Returns 0 or the errno value.
 int make_temporary(const std::string& folder, const status* like, temporary& made);
 
+// Makes the stream of a temporary file write its bytes as they are, where
+// text mode would change them (on Windows it writes each "\n" as "\r\n").
+// Returns 0 or the errno value.
+int write_as_binary(std::FILE* stream);
+
 // Gives the complete temporary file, whose stream is closed, the name `leaf`
 // in its folder: in one step over the file of that name when `replace`,
 // else only when the name is free (EEXIST when it is not). Returns 0 or the

@@ -444,6 +444,9 @@ int make_temporary(const std::string& folder, const status* like, temporary& mad
     return error;
 }
 
+// Text and binary writes are the same bytes here.
+int write_as_binary(std::FILE* /*stream*/) { return 0; }
+
 int give_name(temporary& made, const std::string& leaf, bool replace)
 {
     const int at = static_cast<int>(made.place);

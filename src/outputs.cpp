@@ -522,7 +522,10 @@ int write_new_file(const std::string& name, std::span<const unsigned char> bytes
     made.stream = nullptr;
     std::setvbuf(stream, nullptr, _IONBF, 0);
     errno = 0;
-    int error = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() ? 0 : errors::last_errno();
+    int error = files::write_as_binary(stream);
+    if (error == 0 && std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size()) {
+        error = errors::last_errno();
+    }
     errno = 0;
     if (std::fclose(stream) != 0 && error == 0) {
         error = errors::last_errno();

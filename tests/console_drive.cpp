@@ -2,13 +2,19 @@
 // command in a console window of its own, as a double-click or a drop onto a
 // program in Explorer does, and plays the user in front of that window. When
 // demo2html waits for a key (its PAUSE runs), the helper reads the window's
-// text and presses Enter there, through the console's input queue.
+// text and presses Enter there, through the console's input queue. Or it
+// plays another program that holds a file open while the command runs.
 //
 //   console_drive.exe SECONDS COMMAND_LINE
+//   console_drive.exe hold none|read MILLISECONDS FILE COMMAND_LINE
 //
-// Prints "waited for a key" and the window's text, or "did not wait"; then
-// "exit status N" of the command, or "still running after SECONDS s" (the
-// command is then ended). Exit status 0 unless the helper itself failed.
+// The first prints "waited for a key" and the window's text, or "did not
+// wait"; then "exit status N" of the command, or "still running after
+// SECONDS s" (the command is then ended). The second opens FILE for reading
+// and writing, shared with no one or for reading only, runs the command in
+// its own console and standard streams, lets FILE go after MILLISECONDS (0:
+// when the command ends) and prints the command's "exit status N". Exit
+// status 0 unless the helper itself failed.
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -98,14 +104,53 @@ void print(const std::wstring& text)
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
+// Runs `command` while `file` is held open as another program holds it.
+int hold(const wchar_t* sharing, DWORD release_ms, const wchar_t* file, std::wstring command)
+{
+    const DWORD share = std::wcscmp(sharing, L"read") == 0 ? FILE_SHARE_READ : 0;
+    HANDLE held = CreateFileW(file, GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "console_drive: cannot open the file to hold: error %lu\n", GetLastError());
+        return 1;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started) ==
+        0) {
+        std::fprintf(stderr, "console_drive: cannot start the command: error %lu\n", GetLastError());
+        return 1;
+    }
+    if (release_ms > 0 && WaitForSingleObject(started.hProcess, release_ms) == WAIT_TIMEOUT) {
+        CloseHandle(held);
+        held = INVALID_HANDLE_VALUE;
+    }
+    WaitForSingleObject(started.hProcess, INFINITE);
+    if (held != INVALID_HANDLE_VALUE) {
+        CloseHandle(held);
+    }
+    DWORD status = 0;
+    GetExitCodeProcess(started.hProcess, &status);
+    std::fflush(stdout);
+    std::printf("exit status %lu\n", status);
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return 0;
+}
+
 } // namespace
 
 int main()
 {
     int count = 0;
     wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (args == nullptr || count < 3) {
-        std::fputs("usage: console_drive.exe SECONDS COMMAND_LINE\n", stderr);
+    if (args != nullptr && count == 6 && std::wcscmp(args[1], L"hold") == 0) {
+        return hold(args[2], static_cast<DWORD>(std::wcstoul(args[3], nullptr, 10)), args[4], args[5]);
+    }
+    if (args == nullptr || count != 3) {
+        std::fputs("usage: console_drive.exe SECONDS COMMAND_LINE\n"
+                   "       console_drive.exe hold none|read MILLISECONDS FILE COMMAND_LINE\n",
+                   stderr);
         return 2;
     }
     const DWORD limit_ms = static_cast<DWORD>(std::wcstoul(args[1], nullptr, 10)) * 1000;
