@@ -6,6 +6,7 @@
 // plays another program that holds a file open while the command runs.
 //
 //   console_drive.exe SECONDS COMMAND_LINE
+//   console_drive.exe interrupt COMMAND_LINE
 //   console_drive.exe hold none|read MILLISECONDS FILE COMMAND_LINE
 //
 // The first prints "waited for a key" and the window's text, or "did not
@@ -104,6 +105,50 @@ void print(const std::wstring& text)
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
+// True when the working folder holds a temporary file of demo2html's.
+bool temporary_file_there()
+{
+    WIN32_FIND_DATAW entry{};
+    const HANDLE search = FindFirstFileW(L".demo2html-*.tmp", &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    FindClose(search);
+    return true;
+}
+
+// Starts `command` in a console window of its own and presses Ctrl+C there
+// while it writes a report.
+int interrupt(std::wstring command)
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
+                       &started) == 0) {
+        std::fprintf(stderr, "console_drive: cannot start the command: error %lu\n", GetLastError());
+        return 1;
+    }
+    FreeConsole();
+    while (!temporary_file_there() && WaitForSingleObject(started.hProcess, 10) == WAIT_TIMEOUT) {
+    }
+    // The helper itself lets Ctrl+C pass, and stays in the window to read it.
+    if (AttachConsole(started.dwProcessId) != 0) {
+        SetConsoleCtrlHandler(nullptr, TRUE);
+        GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    }
+    WaitForSingleObject(started.hProcess, INFINITE);
+    DWORD status = 0;
+    GetExitCodeProcess(started.hProcess, &status);
+    const std::wstring text = window_text();
+    FreeConsole();
+    std::printf("exit status %lu\n", status);
+    print(text);
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return 0;
+}
+
 // Runs `command` while `file` is held open as another program holds it.
 int hold(const wchar_t* sharing, DWORD release_ms, const wchar_t* file, std::wstring command)
 {
@@ -147,8 +192,12 @@ int main()
     if (args != nullptr && count == 6 && std::wcscmp(args[1], L"hold") == 0) {
         return hold(args[2], static_cast<DWORD>(std::wcstoul(args[3], nullptr, 10)), args[4], args[5]);
     }
+    if (args != nullptr && count == 3 && std::wcscmp(args[1], L"interrupt") == 0) {
+        return interrupt(args[2]);
+    }
     if (args == nullptr || count != 3) {
         std::fputs("usage: console_drive.exe SECONDS COMMAND_LINE\n"
+                   "       console_drive.exe interrupt COMMAND_LINE\n"
                    "       console_drive.exe hold none|read MILLISECONDS FILE COMMAND_LINE\n",
                    stderr);
         return 2;
