@@ -187,10 +187,6 @@ std::vector<std::string> with_wildcards_resolved(const std::vector<std::string>&
 
 bool write(std::FILE* out, std::string_view text)
 {
-    if (out == stderr) {
-        // What the program wrote before the message comes before it.
-        std::fflush(stdout);
-    }
     if (const std::optional<HANDLE> console = console_of(out); console) {
         return std::fflush(out) == 0 && write_console(*console, console_text(text));
     }
