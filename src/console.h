@@ -44,10 +44,11 @@ std::optional<std::string> unquoted(std::string_view name);
 std::vector<std::string> arguments(int argc, char** argv);
 
 // The names given on the command line with their wildcards resolved, which
-// on Windows is the program's work, not the shell's: each name holding `*`
-// or `?` stands for the files it matches in its folder, in name order,
-// folders and hidden and system files left out, each as if given by itself.
-// A pattern that matches no file is left out and added to `unmatched`.
+// on Windows is the program's work, not the shell's: each name whose last
+// part holds `*` or `?` stands for the files it matches in its folder, in
+// name order, folders and hidden and system files left out, each as if
+// given by itself. A pattern that matches no file is left out and added to
+// `unmatched`.
 // Elsewhere the shell has resolved them, and the names stay as they are.
 std::vector<std::string> with_wildcards_resolved(const std::vector<std::string>& names,
                                                  std::vector<std::string>& unmatched);

@@ -168,7 +168,8 @@ std::vector<std::string> with_wildcards_resolved(const std::vector<std::string>&
 {
     std::vector<std::string> resolved;
     for (const std::string& name : names) {
-        if (!has_wildcard(name)) {
+        const std::string folder = folder_of(name);
+        if (!has_wildcard(std::string_view(name).substr(folder.size()))) {
             resolved.push_back(name);
             continue;
         }
@@ -177,7 +178,6 @@ std::vector<std::string> with_wildcards_resolved(const std::vector<std::string>&
             unmatched.push_back(name);
         }
         std::sort(found.begin(), found.end(), comes_before);
-        const std::string folder = folder_of(name);
         for (const std::wstring& leaf : found) {
             resolved.push_back(folder + utf16::to_utf8(leaf));
         }

@@ -215,14 +215,18 @@ int main()
     FreeConsole();
     bool waited = false;
     const ULONGLONG deadline = GetTickCount64() + limit_ms;
+    ULONGLONG pause_seen = 0;
     while (WaitForSingleObject(started.hProcess, 100) == WAIT_TIMEOUT && GetTickCount64() < deadline) {
         const std::optional<DWORD> waiting = waited ? std::nullopt : pausing_demo2html();
         if (!waiting || AttachConsole(*waiting) == 0) {
             continue;
         }
-        // PAUSE has written its line when the window shows it.
-        std::wstring text = window_text();
-        if (text.find(L"Press any key") != std::wstring::npos && press_enter()) {
+        pause_seen = pause_seen != 0 ? pause_seen : GetTickCount64();
+        // PAUSE reads its key once it has written its line, which shows in
+        // the window unless its output goes elsewhere.
+        const std::wstring text = window_text();
+        const bool shown = text.find(L"Press any key") != std::wstring::npos;
+        if ((shown || GetTickCount64() - pause_seen > 2000) && press_enter()) {
             waited = true;
             print(L"waited for a key\n" + text);
         }
