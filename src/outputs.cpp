@@ -480,6 +480,18 @@ int convert_several(const request& asked, const console_side& console)
     return status;
 }
 
+// True when the file `id` is open in one of the program's own descriptors
+// for writing (standard output, /dev/fd/N): a report to be written through.
+bool reaches_own_descriptor(const files::file_id& id)
+{
+    int error = 0;
+    std::FILE* through = files::through_own_descriptor(id, error);
+    if (through != nullptr) {
+        std::fclose(through);
+    }
+    return through != nullptr;
+}
+
 } // namespace
 
 bool may_be_replaced(std::string_view first_bytes)
@@ -497,7 +509,7 @@ bool names_several_demos(const std::vector<std::string>& names)
     }
     const files::status second = files::look(names[1]);
     std::string start;
-    return second.error == 0 && second.what == files::kind::regular &&
+    return second.error == 0 && second.what == files::kind::regular && !reaches_own_descriptor(second.id) &&
            files::read_start(names[1], report::start_bytes, start) == 0 && !may_be_replaced(start);
 }
 
