@@ -7,7 +7,9 @@
 
 #include <csignal>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -385,6 +387,19 @@ struct names_case {
     int output = -1;                // the shape whose report standard output holds before `out`, -1 for none
 };
 
+// A socket named "sock" in `folder`, which no open() opens.
+void socket_as_sock(const fs::path& folder)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = (folder / "sock").string();
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::copy(path.begin(), path.end(), address.sun_path);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    close(fd);
+}
+
 const std::string res_note = "demo2html: note: wrote the report's stylesheet and icons into 'res' (19 files)\n";
 const std::string old_report = "<HTML>\nan earlier report\n";
 
@@ -573,6 +588,7 @@ const names_case names_cases[] = {
     {"- as the demo, a report named", {}, nothing, {"-", "r.htm"}, 0, done("r.htm"), res_note, {{"r.htm", 1}}, {"r.htm", "res"}, 1},
     {"- among several demos: refused, the others converted", {{"a.demo", 0}, {"b.demo", 1}}, nothing, {"a.demo", "-", "b.demo"}, 1, done("a.htm") + done("b.htm"), res_note + "demo2html: standard input ('-') is converted alone: demo2html - [REPORT]\n", {{"a.htm", 0}, {"b.htm", 1}}, {"a.demo", "a.htm", "b.demo", "b.htm", "res"}},
     {"a file named - is ./-", {{"-", 2}}, nothing, {"./-"}, 0, done("./-.htm"), "demo2html: note: wrote the report's stylesheet and icons into './res' (19 files)\n", {{"-.htm", 2}}, {"-", "-.htm", "res"}},
+    {"two names, the second a socket: it cannot be opened, the system says why", {{"a.demo", 0}}, socket_as_sock, {"a.demo", "sock"}, 1, "", "demo2html: cannot open 'sock' for writing: No such device or address\n", {}, {"a.demo", "sock"}},
     {"a missing demo, input from a script: an error, nothing asked", {}, nothing, {"missing.demo"}, 1, "", "demo2html: cannot open 'missing.demo' for reading: No such file or directory\n", {}, {}, 0},
     // clang-format on
 };
