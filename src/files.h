@@ -143,6 +143,7 @@ struct failing_calls {
     int link = 0;      // giving a temporary file a name that is free
     int rename = 0;    // giving a temporary file a name over another file
     int temporary = 0; // making a temporary file
+    int nameless = 0;  // making a nameless one, so that a named one is made instead
     int look = 0;      // look() at a name
     int read = 0;      // read_start()
 };

@@ -416,7 +416,8 @@ int make_temporary(const std::string& folder, const status* like, temporary& mad
     }
     // A nameless file, where the filesystem makes one, leaves nothing even
     // when the run is killed; elsewhere a name of the run's own.
-    int fd = has_descriptor_paths() ? openat(at, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666) : -1;
+    const bool nameless = has_descriptor_paths() && calls_to_fail().nameless == 0;
+    int fd = nameless ? openat(at, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666) : -1;
     for (int tries = 0; fd < 0 && tries < 16 && (tries == 0 || errno == EEXIST); ++tries) {
         made.name = temporary_name();
         remember_for_interrupt(at, made.name);

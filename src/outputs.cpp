@@ -41,6 +41,20 @@ std::string cannot_open(const std::string& name, const char* how, int error)
     return "cannot open " + quoted(name) + " for " + how + ": " + files::error_text(error);
 }
 
+// ---------------------------------------------------------------- what is written
+
+// What the run writes for each demo, and how it is named in messages.
+struct product {
+    const char* noun;
+    int (*write)(std::FILE* demo, std::FILE* out, report::outcome* result);
+    std::string (*name_for)(std::string_view demo_name);
+    bool with_resources; // res/ goes beside it
+};
+
+std::string report_name_for(std::string_view demo_name) { return console::report_name_for(demo_name); }
+
+const product report_product = {"report", report::unmush, report_name_for, true};
+
 // ---------------------------------------------------------------- the demo
 
 // The demo being converted: its stream, and the name messages give it.
@@ -90,19 +104,21 @@ std::string label_of(const target& out) { return out.to_standard_output ? standa
 // `id`: it is the demo itself or another demo of the run, or a report
 // written earlier in the run. "" when it may.
 std::string refusal_by_identity(const std::string& name, const files::file_id& id, const demo_file& demo,
-                                const run_files& run)
+                                const run_files& run, const product& made)
 {
+    const std::string noun = made.noun;
     const files::status open = files::look(demo.stream);
     if (open.error == 0 && open.id == id) {
-        return "will not write the report to " + quoted(name) + ": it is the demo " + quoted(demo.label) + " itself";
+        return "will not write the " + noun + " to " + quoted(name) + ": it is the demo " + quoted(demo.label) +
+               " itself";
     }
     if (const auto other = run.demos.find(id); other != run.demos.end()) {
-        return "will not write the report of " + quoted(demo.label) + " to " + quoted(name) + ": it is the demo " +
-               quoted(other->second) + ", named too";
+        return "will not write the " + noun + " of " + quoted(demo.label) + " to " + quoted(name) +
+               ": it is the demo " + quoted(other->second) + ", named too";
     }
     if (const auto other = run.reports.find(id); other != run.reports.end()) {
-        return "will not write the report of " + quoted(demo.label) + " to " + quoted(name) +
-               ": it holds the report of " + quoted(other->second) + ", written just before";
+        return "will not write the " + noun + " of " + quoted(demo.label) + " to " + quoted(name) + ": it holds the " +
+               noun + " of " + quoted(other->second) + ", written just before";
     }
     return "";
 }
@@ -192,7 +208,7 @@ std::string open_temporary(const std::string& name, const files::status& seen, t
 // Opens the report `name` of `demo` unless it is refused. "" when open,
 // else why not; nothing of the user's is changed by a refusal.
 std::string open_report(const std::string& name, const demo_file& demo, const run_files& run, target& out,
-                        const console_side& console)
+                        const product& made, const console_side& console)
 {
     out = target{};
     out.name = name;
@@ -207,7 +223,7 @@ std::string open_report(const std::string& name, const demo_file& demo, const ru
         return cannot_open(name, "writing", seen.error != 0 ? seen.error : EISDIR);
     }
     if (seen.what != files::kind::missing) {
-        if (std::string why = refusal_by_identity(name, seen.id, demo, run); !why.empty()) {
+        if (std::string why = refusal_by_identity(name, seen.id, demo, run, made); !why.empty()) {
             return why;
         }
         // One of the program's own descriptors is written through as it is.
@@ -292,26 +308,27 @@ void write_resources_beside(const std::string& report_name, const console_side& 
 }
 
 // What an interrupt while the report is written says.
-std::string interrupted_message(const target& out)
+std::string interrupted_message(const target& out, const product& made)
 {
-    const std::string what = out.temporary ? quoted(out.name) + " is left as it was"
-                                           : "the report " + quoted(label_of(out)) + " is incomplete";
+    const std::string what = out.temporary
+                                 ? quoted(out.name) + " is left as it was"
+                                 : "the " + std::string(made.noun) + " " + quoted(label_of(out)) + " is incomplete";
     return "demo2html: interrupted; " + what + "\n";
 }
 
 // Writes the report of `demo` into `out`, puts it in place and the
 // stylesheet and icons beside it, and says that it is done. False when the
 // report could not be written completely.
-bool write_report(demo_file& demo, target& out, const console_side& console)
+bool write_report(demo_file& demo, target& out, const product& made, const console_side& console)
 {
-    files::on_interrupt(out.temporary ? &out.made : nullptr, interrupted_message(out));
+    files::on_interrupt(out.temporary ? &out.made : nullptr, interrupted_message(out, made));
     // The completion message stays out of a report on standard output.
     const files::status written_to = files::look(out.stream);
     const files::status output = files::look(stdout);
     const bool shares_standard_output =
         out.to_standard_output || (written_to.error == 0 && output.error == 0 && written_to.id == output.id);
     report::outcome outcome;
-    const bool written = report::unmush(demo.stream, out.stream, &outcome) == 0;
+    const bool written = made.write(demo.stream, out.stream, &outcome) == 0;
     demo.stream = nullptr;
     out.made.stream = nullptr; // closed with the report
     warn_about(outcome, demo.label, console);
@@ -323,13 +340,15 @@ bool write_report(demo_file& demo, target& out, const console_side& console)
     files::on_interrupt(nullptr, "demo2html: interrupted\n");
     if (error != 0 || !why.empty()) {
         undo(out);
-        const std::string left = out.temporary ? quoted(out.name) + " is left as it was" : "the report is incomplete";
+        const std::string noun = made.noun;
+        const std::string left =
+            out.temporary ? quoted(out.name) + " is left as it was" : "the " + noun + " is incomplete";
         console.tell(message::error, !why.empty() ? why
-                                                  : "cannot write the report " + quoted(label_of(out)) + ": " +
+                                                  : "cannot write the " + noun + " " + quoted(label_of(out)) + ": " +
                                                         files::error_text(error) + "; " + left);
         return false;
     }
-    if (out.own_file) {
+    if (out.own_file && made.with_resources) {
         write_resources_beside(out.name, console);
     }
     console.show(shares_standard_output ? channel::error : channel::output, with_name(done_message, label_of(out)));
@@ -388,7 +407,7 @@ bool open_asking(std::string& name, const char* prompt, const char* what, bool m
 // One demo, named alone or with its report's name: whatever does not open
 // is asked for again where names may be asked for. Standard input as the
 // demo is written to standard output unless a report is named.
-int convert_one(const request& asked, const console_side& console)
+int convert_one(const request& asked, const product& made, const console_side& console)
 {
     std::string demo_name = !asked.names.empty() ? asked.names[0] : "";
     const bool report_named = asked.names.size() > 1;
@@ -403,19 +422,19 @@ int convert_one(const request& asked, const console_side& console)
     const bool demo_is_input = is_standard_stream(demo_name);
     std::string report_name = report_named    ? asked.names[1]
                               : demo_is_input ? std::string(standard_stream_name)
-                                              : console::report_name_for(demo_name);
+                                              : made.name_for(demo_name);
     const run_files alone;
     target out;
     // Standard input, as the demo, holds no answers.
     const bool may_ask = asked.may_ask && !demo_is_input;
     const bool report_opened = open_asking(
-        report_name, report_prompt, "report", may_ask, prompts, console,
-        [&](const std::string& tried, std::string& why) { why = open_report(tried, demo, alone, out, console); });
+        report_name, report_prompt, made.noun, may_ask, prompts, console,
+        [&](const std::string& tried, std::string& why) { why = open_report(tried, demo, alone, out, made, console); });
     if (!report_opened) {
         std::fclose(demo.stream);
         return 1;
     }
-    return write_report(demo, out, console) ? 0 : 1;
+    return write_report(demo, out, made, console) ? 0 : 1;
 }
 
 // The demos named, each by the file it is: a file that begins like a report
@@ -439,7 +458,7 @@ run_files demos_of(const std::vector<std::string>& names)
 // a prompt: one that fails is told about and the next goes on. A demo named
 // twice is converted once, and no report replaces one written earlier in
 // the run.
-int convert_several(const request& asked, const console_side& console)
+int convert_several(const request& asked, const product& made, const console_side& console)
 {
     run_files run = demos_of(asked.names);
     std::set<files::file_id> converted;
@@ -460,16 +479,16 @@ int convert_several(const request& asked, const console_side& console)
             std::fclose(demo.stream);
             continue;
         }
-        std::string report_name = console::report_name_for(demo_name);
+        std::string report_name = made.name_for(demo_name);
         target out;
         if (!open_named(report_name, console, [&](const std::string& tried, std::string& why) {
-                why = open_report(tried, demo, run, out, console);
+                why = open_report(tried, demo, run, out, made, console);
             })) {
             std::fclose(demo.stream);
             status = 1;
             continue;
         }
-        if (!write_report(demo, out, console)) {
+        if (!write_report(demo, out, made, console)) {
             status = 1;
             continue;
         }
@@ -478,6 +497,18 @@ int convert_several(const request& asked, const console_side& console)
         }
     }
     return status;
+}
+
+// True when the file `id` is open in one of the program's own descriptors
+// for writing (standard output, /dev/fd/N): a report to be written through.
+bool reaches_own_descriptor(const files::file_id& id)
+{
+    int error = 0;
+    std::FILE* through = files::through_own_descriptor(id, error);
+    if (through != nullptr) {
+        std::fclose(through);
+    }
+    return through != nullptr;
 }
 
 } // namespace
@@ -497,13 +528,14 @@ bool names_several_demos(const std::vector<std::string>& names)
     }
     const files::status second = files::look(names[1]);
     std::string start;
-    return second.error == 0 && second.what == files::kind::regular &&
+    return second.error == 0 && second.what == files::kind::regular && !reaches_own_descriptor(second.id) &&
            files::read_start(names[1], report::start_bytes, start) == 0 && !may_be_replaced(start);
 }
 
 int convert(const request& asked, const console_side& console)
 {
-    return names_several_demos(asked.names) ? convert_several(asked, console) : convert_one(asked, console);
+    const product& made = report_product;
+    return names_several_demos(asked.names) ? convert_several(asked, made, console) : convert_one(asked, made, console);
 }
 
 int write_new_file(const std::string& name, std::span<const unsigned char> bytes)

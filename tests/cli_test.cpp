@@ -7,7 +7,9 @@
 
 #include <csignal>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -381,7 +383,22 @@ struct names_case {
     std::vector<std::pair<std::string, int>>
         reports;                    // each report, and the shape whose report it is (-1: kept as prepared)
     std::vector<std::string> files; // every name in the folder afterwards, sorted
+    int input = -1;                 // the shape whose demo standard input holds, -1 for none
+    int output = -1;                // the shape whose report standard output holds before `out`, -1 for none
 };
+
+// A socket named "sock" in `folder`, which no open() opens.
+void socket_as_sock(const fs::path& folder)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = (folder / "sock").string();
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::copy(path.begin(), path.end(), address.sun_path);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    close(fd);
+}
 
 const std::string res_note = "demo2html: note: wrote the report's stylesheet and icons into 'res' (19 files)\n";
 const std::string old_report = "<HTML>\nan earlier report\n";
@@ -565,6 +582,15 @@ const names_case names_cases[] = {
      res_note + "demo2html: cannot open 'b.htm' for writing: Is a directory\n",
      {{"a.htm", 0}, {"c.htm", 2}},
      {"a.demo", "a.htm", "b.demo", "b.htm", "c.demo", "c.htm", "res"}},
+    // clang-format off
+    {"- as the report: standard output, the completion message on standard error", {{"a.demo", 0}}, nothing, {"a.demo", "-"}, 0, "", done("standard output"), {}, {"a.demo"}, -1, 0},
+    {"- alone: standard input to standard output", {}, nothing, {"-"}, 0, "", done("standard output"), {}, {}, 1, 1},
+    {"- as the demo, a report named", {}, nothing, {"-", "r.htm"}, 0, done("r.htm"), res_note, {{"r.htm", 1}}, {"r.htm", "res"}, 1},
+    {"- among several demos: refused, the others converted", {{"a.demo", 0}, {"b.demo", 1}}, nothing, {"a.demo", "-", "b.demo"}, 1, done("a.htm") + done("b.htm"), res_note + "demo2html: standard input ('-') is converted alone: demo2html - [REPORT]\n", {{"a.htm", 0}, {"b.htm", 1}}, {"a.demo", "a.htm", "b.demo", "b.htm", "res"}},
+    {"a file named - is ./-", {{"-", 2}}, nothing, {"./-"}, 0, done("./-.htm"), "demo2html: note: wrote the report's stylesheet and icons into './res' (19 files)\n", {{"-.htm", 2}}, {"-", "-.htm", "res"}},
+    {"two names, the second a socket: it cannot be opened, the system says why", {{"a.demo", 0}}, socket_as_sock, {"a.demo", "sock"}, 1, "", "demo2html: cannot open 'sock' for writing: No such device or address\n", {}, {"a.demo", "sock"}},
+    {"a missing demo, input from a script: an error, nothing asked", {}, nothing, {"missing.demo"}, 1, "", "demo2html: cannot open 'missing.demo' for reading: No such file or directory\n", {}, {}, 0},
+    // clang-format on
 };
 
 void PrintTo(const names_case& c, std::ostream* os) { *os << c.what; }
@@ -593,9 +619,11 @@ TEST_P(CliNames, GiveOneReportPerDemoAndReplaceNoOtherFile)
     }
     c.prepare(folder);
 
-    const run_result result = run(folder, c.args, "");
+    const std::string input = c.input >= 0 ? shape(static_cast<std::size_t>(c.input)) : "";
+    const run_result result = run(folder, c.args, input);
     EXPECT_EQ(result.status, c.status);
-    EXPECT_EQ(result.out, c.out);
+    const std::string report_out = c.output >= 0 ? test_support::render(shape(static_cast<std::size_t>(c.output))) : "";
+    EXPECT_EQ(result.out, report_out + c.out);
     EXPECT_EQ(result.err, c.err);
     for (const auto& [report, shape_index] : c.reports) {
         EXPECT_EQ(read_file(folder / report), test_support::render(shape(static_cast<std::size_t>(shape_index))))
@@ -608,6 +636,105 @@ TEST_P(CliNames, GiveOneReportPerDemoAndReplaceNoOtherFile)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CliNames, testing::ValuesIn(names_cases));
+
+// ---------------------------------------------------------------- pipes and descriptors
+
+struct through_case {
+    const char* what;
+    std::string command; // for bash, in the folder; $D is the program, demo.bin the worked demo
+    std::string file;    // the file that must hold `holds`, then the report where `report_follows`
+    std::string holds;
+    bool report_follows;
+    std::string err; // what the program wrote to .stderr
+    std::vector<std::string> files;
+};
+
+// clang-format off
+const through_case through_cases[] = {
+    {"/dev/stdout to a pipe", "$D demo.bin /dev/stdout 2>.stderr | cat >piped", "piped", "", true, done("/dev/stdout"), {"demo.bin", "piped"}},
+    {"/dev/stdout to a file opened for appending: appended", "echo log >log && $D demo.bin /dev/stdout 2>.stderr >>log", "log", "log\n", true, done("/dev/stdout"), {"demo.bin", "log"}},
+    {"/dev/fd/3 open for appending", "echo log >log && $D demo.bin /dev/fd/3 3>>log 2>.stderr >/dev/null", "log", "log\n", true, "", {"demo.bin", "log"}},
+    {"a process substitution", "$D demo.bin >(cat >sub) 2>.stderr >/dev/null; wait $!", "sub", "", true, "", {"demo.bin", "sub"}},
+    {"a script's loop: a missing demo does not eat the next name", "cp demo.bin a.demo && cp demo.bin b.demo && printf 'a.demo\\nmissing.demo\\nb.demo\\n' | while read -r f; do $D \"$f\" 2>>.stderr >/dev/null; echo $? >>codes; done", "codes", "0\n1\n0\n", false, res_note + "demo2html: cannot open 'missing.demo' for reading: No such file or directory\n", {"a.demo", "a.htm", "b.demo", "b.htm", "codes", "demo.bin", "res"}},
+};
+// clang-format on
+
+void PrintTo(const through_case& c, std::ostream* os) { *os << c.what; }
+
+class CliThrough : public testing::TestWithParam<through_case> {};
+
+// A report to a pipe, a descriptor or a shell's substitution is written
+// through as it is: appended where that was asked, never renamed over, and
+// no res/ beside it.
+TEST_P(CliThrough, WritesThroughAsItIs)
+{
+    const through_case& c = GetParam();
+    const fs::path folder = test_support::scratch_folder("cli_through");
+    write_file(folder / "demo.bin", worked_demo());
+    const std::string command = "cd " + test_support::shell_quoted(folder.string()) +
+                                " && D=" + test_support::shell_quoted(DEMO2HTML_EXE) + " && " + c.command;
+    ASSERT_EQ(std::system(("bash -c " + test_support::shell_quoted(command) + " </dev/null").c_str()), 0);
+    EXPECT_EQ(read_file(folder / c.file), c.holds + (c.report_follows ? test_support::render(worked_demo()) : ""));
+    EXPECT_EQ(read_file(folder / ".stderr"), c.err);
+    fs::remove(folder / ".stderr");
+    EXPECT_EQ(names_in(folder), c.files);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliThrough, testing::ValuesIn(through_cases));
+
+// Runs side by side on one report, in one process namespace and in
+// namespaces of their own (where their process numbers are the same), each
+// end with the whole report under its name, and nothing else is left.
+TEST(CliSideBySide, EachLeavesTheWholeReport)
+{
+    if (std::system("unshare --pid --fork true >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no process namespaces here";
+    }
+    const fs::path folder = test_support::scratch_folder("cli_side_by_side");
+    write_file(folder / "d.demo", demo_builder::random_demo(400000, 4, 255, 1));
+    write_file(folder / "r.htm", old_report);
+    const std::string program = test_support::shell_quoted(DEMO2HTML_EXE);
+    const std::string command = "cd " + test_support::shell_quoted(folder.string()) +
+                                " && for i in 1 2 3 4 5 6; do (case $i in [1-4]) u='unshare --pid --fork';; *) u=;; "
+                                "esac; $u " +
+                                program +
+                                " d.demo r.htm </dev/null >/dev/null 2>&1; echo $? >s$i) & "
+                                "done; wait; cat s? >codes; rm s?";
+    ASSERT_EQ(std::system(("bash -c " + test_support::shell_quoted(command)).c_str()), 0);
+    EXPECT_EQ(read_file(folder / "codes"), "0\n0\n0\n0\n0\n0\n");
+    EXPECT_EQ(read_file(folder / "r.htm"), test_support::render(demo_builder::random_demo(400000, 4, 255, 1)));
+    EXPECT_EQ(names_in(folder), (std::vector<std::string>{"codes", "d.demo", "r.htm", "res"}));
+}
+
+// In a shared folder with the sticky bit, a link planted by another user is
+// not followed where the system forbids it: the file it points to stays as
+// it was, and the run says why.
+TEST(CliSharedFolder, ALinkOfAnotherUserIsNotFollowed)
+{
+    if (geteuid() != 0 || read_file("/proc/sys/fs/protected_symlinks") != "1\n" ||
+        std::system("command -v setpriv >/dev/null") != 0) {
+        GTEST_SKIP() << "needs root, setpriv and the system's link protection (fs.protected_symlinks=1)";
+    }
+    const fs::path folder = test_support::scratch_folder("cli_shared");
+    fs::create_directory(folder / "home");
+    write_file(folder / "home" / "victim", "mine");
+    fs::permissions(folder / "home" / "victim", fs::perms::all);
+    fs::create_directory(folder / "shared");
+    fs::permissions(folder / "shared", fs::perms::all | fs::perms::sticky_bit);
+    write_file(folder / "shared" / "run.demo", worked_demo());
+    fs::create_symlink("../home/victim", folder / "shared" / "run.htm");
+    ASSERT_EQ(lchown((folder / "shared" / "run.htm").c_str(), 4321, 4321), 0);
+    const std::string command = "cd " + test_support::shell_quoted((folder / "shared").string()) +
+                                " && setpriv --reuid=4322 --regid=4322 --clear-groups " +
+                                test_support::shell_quoted(DEMO2HTML_EXE) + " run.demo </dev/null >/dev/null 2>.stderr";
+    const int raw = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+    EXPECT_EQ(read_file(folder / "shared" / ".stderr"),
+              "demo2html: cannot open 'run.htm' for writing: Permission denied\n");
+    fs::remove(folder / "shared" / ".stderr");
+    EXPECT_EQ(read_file(folder / "home" / "victim"), "mine");
+    EXPECT_EQ(names_in(folder / "shared"), (std::vector<std::string>{"run.demo", "run.htm"}));
+}
 
 TEST(CliFailures, ReportThatCannotBeWrittenIsNoSuccess)
 {
@@ -672,6 +799,27 @@ void earlier_report(const fs::path& file, fs::perms mode)
 {
     write_file(file, old_report);
     fs::permissions(file, mode);
+}
+
+// Links l1 to l`count`, each to the one before, l1 to `target`.
+void chain_of_links(const fs::path& folder, const std::string& target, int count)
+{
+    std::string previous = target;
+    for (int i = 1; i <= count; ++i) {
+        const std::string link = std::string("l").append(std::to_string(i));
+        fs::create_symlink(previous, folder / link);
+        previous = link;
+    }
+}
+
+// `names` and the links of chain_of_links, sorted.
+std::vector<std::string> with_links(std::vector<std::string> names, int count)
+{
+    for (int i = 1; i <= count; ++i) {
+        names.push_back(std::string("l").append(std::to_string(i)));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 const fs::perms rw_r = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
@@ -782,6 +930,13 @@ const replace_case replace_cases[] = {
      true,
      rw_rw_r,
      {"d.demo", "res", long_leaf}},
+    // clang-format off
+    {"a name of 252 bytes, a write that fails midway: the earlier report stays as it was", long_leaf, [](const fs::path& f) { earlier_report(f / long_leaf, rw_rw_r); }, "ulimit -f 64 && trap '' XFSZ && ", 1, "demo2html: cannot write the report '" + long_leaf + "': File too large; '" + long_leaf + "' is left as it was\n", long_leaf, false, rw_rw_r, {"d.demo", long_leaf}},
+    {"a chain of 41 links to a report: refused, as the system refuses it", "l41", [](const fs::path& f) { earlier_report(f / "t.htm", rw_r); chain_of_links(f, "t.htm", 41); }, "", 1, "demo2html: cannot open 'l41' for writing: Too many levels of symbolic links\n", "t.htm", false, rw_r, with_links({"d.demo", "t.htm"}, 41)},
+    {"a chain of 41 links to the demo: refused, the demo kept", "l41", [](const fs::path& f) { chain_of_links(f, "d.demo", 41); }, "", 1, "demo2html: cannot open 'l41' for writing: Too many levels of symbolic links\n", "", false, rw_r, with_links({"d.demo"}, 41)},
+    {"a link to a report not made yet, a write that fails midway: nothing is left where it points", "r.htm", [](const fs::path& f) { fs::create_symlink("new.htm", f / "r.htm"); }, "ulimit -f 64 && trap '' XFSZ && ", 1, "demo2html: cannot write the report 'r.htm': File too large; 'r.htm' is left as it was\n", "", false, rw_r, {"d.demo", "r.htm"}},
+    {"a chain of 40 links: followed, the file at its end replaced", "l40", [](const fs::path& f) { earlier_report(f / "t.htm", rw_r); chain_of_links(f, "t.htm", 40); }, "", 0, res_note, "t.htm", true, rw_r, with_links({"d.demo", "res", "t.htm"}, 40)},
+    // clang-format on
     {"a write that fails midway: the earlier report stays as it was",
      "r.htm",
      [](const fs::path& f) { earlier_report(f / "r.htm", rw_r); },

@@ -234,6 +234,7 @@ struct rule_case {
     int status;
     std::vector<std::string> lines; // what the console was told, in order
     bool new_report;                // r.htm holds the new report, else what it held before
+    std::string name = "r.htm";     // the report's name given: r.htm, or a link to it
 };
 
 // clang-format off
@@ -242,6 +243,11 @@ const rule_case rule_cases[] = {
     {"an earlier report", {}, "<HTML>\nearlier", 0, {done_r}, true},
     {"the rename over the earlier report fails", {.rename = EPERM}, "<HTML>\nearlier", 1, {"error: cannot write the report 'r.htm': Operation not permitted; 'r.htm' is left as it was"}, false},
     {"what the name holds cannot be told: refused", {.look = EACCES}, "<HTML>\nearlier", 1, {"error: cannot open 'r.htm' for writing: Permission denied"}, false},
+    {"through a link: the file it reaches replaced, the link kept", {}, "<HTML>\nearlier", 0, {"out: \n\nAll done.  Demo is broken down in l.htm.\n"}, true, "l.htm"},
+    {"no nameless files: a named temporary file, named", {.nameless = EOPNOTSUPP}, nullptr, 0, {done_r}, true},
+    {"no nameless files: a named temporary file, renamed over the earlier report", {.nameless = EOPNOTSUPP}, "<HTML>\nearlier", 0, {done_r}, true},
+    {"no nameless files, no hard links: renamed onto the free name", {.link = EPERM, .nameless = EOPNOTSUPP}, nullptr, 0, {done_r}, true},
+    {"no nameless files, the rename fails: the named temporary file removed", {.rename = EIO, .nameless = EOPNOTSUPP}, "<HTML>\nearlier", 1, {"error: cannot write the report 'r.htm': Input/output error; 'r.htm' is left as it was"}, false},
     {"the file cannot be read to tell: refused", {.read = EACCES}, "<HTML>\nearlier", 1, {"error: will not replace 'r.htm': cannot tell whether it is a report: Permission denied"}, false},
     {"no new file in the folder: written in place, with a note", {.temporary = EACCES}, "<HTML>\nearlier", 0, {"note: cannot make a temporary file in '.': Permission denied; 'r.htm' is written in place", done_r}, true},
     {"no new file in the folder and no file to write in place", {.temporary = EACCES}, nullptr, 1, {"error: cannot make a temporary file in '.' for 'r.htm': Permission denied; 'r.htm' is left as it was"}, false},
@@ -272,10 +278,15 @@ TEST_P(Rules, DecideWhatTheReportReplaces)
     if (c.before != nullptr) {
         test_support::write_file("r.htm", c.before);
     }
+    if (c.name != "r.htm") {
+        fs::create_symlink("r.htm", c.name);
+    }
     recorded_console console;
+    const std::size_t descriptors = test_support::open_descriptors();
     files::calls_to_fail() = c.fail;
-    const int status = outputs::convert({{"d.demo", "r.htm"}, false}, console.side());
+    const int status = outputs::convert({{"d.demo", c.name}, false}, console.side());
     files::calls_to_fail() = {};
+    EXPECT_EQ(test_support::open_descriptors(), descriptors) << "a descriptor was left open";
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(console.lines, c.lines);
     const std::string expected = c.new_report          ? test_support::render(worked_demo())
@@ -288,6 +299,9 @@ TEST_P(Rules, DecideWhatTheReportReplaces)
     }
     std::sort(names.begin(), names.end());
     std::vector<std::string> after = {"d.demo"};
+    if (c.name != "r.htm") {
+        after.push_back(c.name);
+    }
     if (c.before != nullptr || c.new_report) {
         after.push_back("r.htm");
     }
