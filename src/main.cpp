@@ -115,10 +115,23 @@ bool is_help_option(std::string_view arg)
     return arg == "--help" || arg == "-h";
 }
 
+#ifdef _WIN32
+constexpr const char* system_usage = R"(
+On Windows, a DEMO whose last part holds * or ? stands for the files it
+matches in its folder (runs\*.demo), in name order, hidden files left out;
+a pattern that matches no file is an error, and then nothing is converted.
+Started by a double-click or by dropping demos onto it, the program waits
+for a key before its window closes; from cmd, PowerShell, a script or a
+redirect it does not.
+)";
+#else
+constexpr const char* system_usage = "";
+#endif
+
 // The usage text with this system's folder separator in its names.
 std::string usage_text()
 {
-    std::string text = usage;
+    std::string text = std::string(usage) + system_usage;
     std::replace(text.begin(), text.end(), '@', console::path_separator);
     return text;
 }
