@@ -13,6 +13,7 @@
 #include "files.h"
 #include "report.h"
 #include "resources.h"
+#include "view.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -361,6 +362,45 @@ int convert_several(const std::vector<std::string>& names)
     return status;
 }
 
+// --view DEMO [PAGE]: writes the view page of DEMO to PAGE, by default named
+// as DEMO's report with ".view.htm" for ".htm".
+int write_view_page(const std::vector<std::string>& names)
+{
+    if (names.empty()) {
+        tell(kind::error, "--view needs a demo");
+        return 1;
+    }
+    const std::string& demo_name = names[0];
+    std::string page_name = names.size() > 1 ? names[1] : console::report_name_for(demo_name);
+    if (names.size() < 2) {
+        page_name.replace(page_name.size() - 4, 4, ".view.htm");
+    }
+    std::string why;
+    std::FILE* demo = open_demo(demo_name, why);
+    if (demo == nullptr) {
+        tell(kind::error, why);
+        return 1;
+    }
+    // Opening the page empties it: never the demo itself.
+    const bool is_demo = files::is_same_file(demo, page_name);
+    std::FILE* page = is_demo ? nullptr : std::fopen(page_name.c_str(), "wb");
+    if (page == nullptr) {
+        const std::string cause = is_demo ? "it is the demo itself" : std::strerror(errno);
+        tell(kind::error, "cannot open " + quoted(page_name) + " for writing: " + cause);
+        std::fclose(demo);
+        return 1;
+    }
+    report::outcome outcome;
+    const bool written = view::write_view(demo, page, &outcome) == 0;
+    warn_about(outcome, demo_name);
+    if (!written) {
+        tell(kind::error, "cannot write the view " + quoted(page_name) + ": " + std::strerror(outcome.write_error));
+        return 1;
+    }
+    show(with_name(done_message, page_name));
+    return 0;
+}
+
 // Several demos are named when there are three names or more, or two whose
 // second is a file that a report may not replace.
 bool names_several_demos(const std::vector<std::string>& names)
@@ -387,6 +427,10 @@ int main(int argc, char** argv)
     if (!args.empty() && args[0] == "--version") {
         show("demo2html " DEMO2HTML_VERSION "\n");
         return finish_output();
+    }
+    if (!args.empty() && args[0] == "--view") {
+        const int viewed = write_view_page({args.begin() + 1, args.end()});
+        return std::max(viewed, finish_output());
     }
     if (!args.empty() && args[0] == "--") {
         args.erase(args.begin());
