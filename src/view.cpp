@@ -39,21 +39,24 @@ constexpr std::string_view base64_digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghij
 // Appends the base64 text of `bytes` to `text`, "=" padding the last group.
 void append_base64(std::string& text, const unsigned char* bytes, std::size_t size)
 {
+    const std::size_t start = text.size();
+    text.resize(start + (size + 2) / 3 * 4);
+    char* out = text.data() + start;
     std::size_t at = 0;
     for (; at + 3 <= size; at += 3) {
         const unsigned group = (unsigned{bytes[at]} << 16U) | (unsigned{bytes[at + 1]} << 8U) | bytes[at + 2];
-        text += base64_digits[(group >> 18U) & 63U];
-        text += base64_digits[(group >> 12U) & 63U];
-        text += base64_digits[(group >> 6U) & 63U];
-        text += base64_digits[group & 63U];
+        *out++ = base64_digits[(group >> 18U) & 63U];
+        *out++ = base64_digits[(group >> 12U) & 63U];
+        *out++ = base64_digits[(group >> 6U) & 63U];
+        *out++ = base64_digits[group & 63U];
     }
     if (at < size) {
         const bool two = at + 1 < size;
         const unsigned group = (unsigned{bytes[at]} << 16U) | (two ? unsigned{bytes[at + 1]} << 8U : 0U);
-        text += base64_digits[(group >> 18U) & 63U];
-        text += base64_digits[(group >> 12U) & 63U];
-        text += two ? base64_digits[(group >> 6U) & 63U] : '=';
-        text += '=';
+        *out++ = base64_digits[(group >> 18U) & 63U];
+        *out++ = base64_digits[(group >> 12U) & 63U];
+        *out++ = two ? base64_digits[(group >> 6U) & 63U] : '=';
+        *out = '=';
     }
 }
 
@@ -112,10 +115,22 @@ void take_word(block_walk& walk)
     }
 }
 
+// Takes the bytes one at a time while a word is being gathered; the entries
+// of a block, which only count, are stepped over whole.
 void walk_bytes(block_walk& walk, const unsigned char* bytes, std::size_t size)
 {
-    for (std::size_t at = 0; at < size && walk.walking; ++at) {
-        walk.word.at(walk.gathered++) = bytes[at];
+    std::size_t at = 0;
+    while (at < size && walk.walking) {
+        if (walk.gathered == 0 && walk.entries_left > 0) {
+            const std::uint64_t whole = std::min<std::uint64_t>(walk.entries_left, (size - at) / demo::word_size);
+            walk.entries_left -= whole;
+            walk.word_offset += whole * demo::word_size;
+            at += static_cast<std::size_t>(whole) * demo::word_size;
+            if (whole > 0) {
+                continue;
+            }
+        }
+        walk.word.at(walk.gathered++) = bytes[at++];
         if (walk.gathered == demo::word_size) {
             take_word(walk);
             walk.gathered = 0;

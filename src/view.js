@@ -10,7 +10,7 @@
 "use strict";
 (function () {
   const LINE = 24; // pixels per line; the stylesheet's --line
-  const MARGIN = 30; // lines kept beyond each edge of the window
+  const MARGIN = 8; // lines kept beyond each edge of the window
   // Browsers cap an element's height (Firefox near 17.8 million pixels):
   // above this, the sheet is shorter than its lines and scrolls through
   // them in proportion.
@@ -216,6 +216,7 @@
   const current = sheet.querySelector("#current");
   const head = sheet.querySelector("#head");
   sheet.querySelector("#lanes").innerHTML = lanesHtml();
+  sheet.style.setProperty("--controllers", tablesLeftOut ? 0 : controllers);
 
   const totalHeight = lineCount * LINE;
   const boxHeight = Math.min(totalHeight, MAX_HEIGHT);
@@ -268,9 +269,16 @@
   const shownLines = new Map(); // line -> element
   const stats = {renders: 0, total: 0, max: 0};
 
-  // The top of the sheet's rows in the document, and how many lines the
-  // sticky head covers.
-  const rowsTop = () => rowsBox.getBoundingClientRect().top + scrollY;
+  // The top of the sheet's rows in the document and the height of its
+  // sticky head, measured once and again when the window changes size: a
+  // scroll then makes the browser lay out nothing before the new lines are
+  // in.
+  const layout = {rowsTop: 0, head: 0};
+  function measure() {
+    layout.rowsTop = rowsBox.getBoundingClientRect().top + scrollY;
+    layout.head = head.offsetHeight;
+  }
+  const rowsTop = () => layout.rowsTop;
 
   // Places and builds the lines in and near the window, drops the others.
   function render() {
@@ -303,7 +311,7 @@
     }
     const offset = seen - virtualTop; // 0 unless the box is scaled
     for (const [line, element] of shownLines) element.style.top = (line * LINE + offset) + "px";
-    showCurrentBlock(Math.min(lineCount - 1, Math.floor((virtualTop + head.offsetHeight) / LINE)));
+    showCurrentBlock(Math.min(lineCount - 1, Math.floor((virtualTop + layout.head) / LINE)));
     const spent = performance.now() - started;
     stats.renders++;
     stats.total += spent;
@@ -321,12 +329,12 @@
   // Scrolls so that `line` stands right below the sheet's head.
   function goToLine(line) {
     const clamped = Math.max(0, Math.min(lineCount - 1, line));
-    scrollTo(scrollX, rowsTop() + (clamped * LINE) / scale - head.offsetHeight);
+    scrollTo(scrollX, rowsTop() + (clamped * LINE) / scale - layout.head);
   }
 
   // The line at the top of the rows, below the head.
   function lineAtTop() {
-    const seen = Math.max(0, scrollY + head.offsetHeight - rowsTop());
+    const seen = Math.max(0, scrollY + layout.head - rowsTop());
     return Math.min(lineCount - 1, Math.floor((seen * scale) / LINE));
   }
 
@@ -387,7 +395,16 @@
   });
 
   addEventListener("scroll", render, {passive: true});
-  addEventListener("resize", render);
+  addEventListener("resize", () => {
+    measure();
+    render();
+  });
+  // The summary's fonts may change its height once they are in.
+  if (document.fonts) document.fonts.ready.then(() => {
+    measure();
+    render();
+  });
+  measure();
   render();
 
   window.demoView = {
