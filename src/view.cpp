@@ -30,6 +30,8 @@ constexpr std::string_view demo_start =
 constexpr std::string_view script_start = "</script>\n<script>\n";
 constexpr std::string_view page_end = "</script>\n</body></html>\n";
 
+constexpr std::string_view report_stylesheet_name =
+    resources::stylesheet_path.substr(resources::folder_name.size() + 1);
 constexpr std::string_view stylesheet_name = "view.css";
 constexpr std::string_view script_name = "view.js";
 constexpr std::string_view icon_suffix = ".png";
@@ -65,9 +67,9 @@ std::string_view text_of(std::span<const unsigned char> bytes)
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-std::string_view page_file(std::string_view name)
+// The file `name` of `files`, as text.
+std::string_view file_named(std::span<const resources::file> files, std::string_view name)
 {
-    const auto files = page_files();
     const auto found =
         std::find_if(files.begin(), files.end(), [name](const resources::file& f) { return f.name == name; });
     return found != files.end() ? text_of(found->bytes) : std::string_view{};
@@ -216,14 +218,16 @@ int write_view(std::FILE* demo, std::FILE* page, report::outcome* result)
 
     report::put(out, first_bytes);
     report::put(out, page_head);
-    report::put(out, page_file(stylesheet_name));
+    // The report's stylesheet gives the page its colours and its summary.
+    report::put(out, file_named(resources::built_in(), report_stylesheet_name));
+    report::put(out, file_named(page_files(), stylesheet_name));
     put_icon_rules(out);
     report::put(out, summary_start);
     report::put_summary(out, header);
     report::put(out, demo_start);
     put_demo_bytes(out, demo, header, done);
     report::put(out, script_start);
-    report::put(out, page_file(script_name));
+    report::put(out, file_named(page_files(), script_name));
     report::put(out, page_end);
 
     std::fclose(demo);

@@ -102,29 +102,20 @@
   const lineCount = lastBlock ? lastBlock.line + 1 + lastBlock.shown : 0;
   const rowCount = lastBlock ? lastBlock.firstRow + lastBlock.shown : 0;
 
-  // The block that holds `line`: the last whose first line is not after it.
-  function blockOfLine(line) {
+  // The last block whose `field` (its first line, or the number of its
+  // first row) is not above `value`: the block that holds that line or row.
+  function lastBlockFrom(field, value) {
     let low = 0;
     let high = blocks.length - 1;
     while (low < high) {
       const middle = (low + high + 1) >> 1;
-      if (blocks[middle].line <= line) low = middle;
+      if (blocks[middle][field] <= value) low = middle;
       else high = middle - 1;
     }
     return low;
   }
-
-  // The block that holds the demo's row `row` (from 0).
-  function blockOfRow(row) {
-    let low = 0;
-    let high = blocks.length - 1;
-    while (low < high) {
-      const middle = (low + high + 1) >> 1;
-      if (blocks[middle].firstRow <= row) low = middle;
-      else high = middle - 1;
-    }
-    return low;
-  }
+  const blockOfLine = line => lastBlockFrom("line", line);
+  const blockOfRow = row => lastBlockFrom("firstRow", row); // the demo's row, from 0
 
   // ------------------------------------------------------------ the pieces
 

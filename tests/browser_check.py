@@ -150,21 +150,23 @@ function load(name) {
   });
 }
 
-// Writes the verdict into the page; with "?post", as for Firefox, which has
-// no way to print the page, it also sends it to the server, before the page's
-// load event ends the browser's run.
-function report(verdict) {
+@REPORT_FUNCTION@
+Promise.all(reports.map(load))
+  .then(report)
+  .catch(error => report({error: String(error)}));
+</script></body></html>
+"""
+
+# Both checking pages write their verdict into the page; with "?post", as for
+# Firefox, which has no way to print the page, they also send it to the
+# server, before the page's load event ends the browser's run.
+REPORT_FUNCTION = """function report(verdict) {
   document.getElementById("verdict").textContent = JSON.stringify(verdict);
   if (location.search !== "?post") return;
   const request = new XMLHttpRequest();
   request.open("POST", "verdict", false);
   request.send(JSON.stringify(verdict));
 }
-
-Promise.all(reports.map(load))
-  .then(report)
-  .catch(error => report({error: String(error)}));
-</script></body></html>
 """
 
 # Runs inside the browser: opens each view in a frame and has the view's own
@@ -236,14 +238,7 @@ function load(name) {
   });
 }
 
-function report(verdict) {
-  document.getElementById("verdict").textContent = JSON.stringify(verdict);
-  if (location.search !== "?post") return;
-  const request = new XMLHttpRequest();
-  request.open("POST", "verdict", false);
-  request.send(JSON.stringify(verdict));
-}
-
+@REPORT_FUNCTION@
 views.reduce((done, name) => done.then(all => load(name).then(one => all.concat([one]))), Promise.resolve([]))
   .then(report)
   .catch(error => report({error: String(error)}));
@@ -540,11 +535,12 @@ def check(args, chromium):
     os.makedirs(site)
     write_reports(args, site)
     with open(os.path.join(site, "check.html"), "w", encoding="utf-8") as page:
-        page.write(CHECK_PAGE.replace("@REPORTS@", json.dumps(REPORTS)).replace("@ICONS@", json.dumps(ICONS)))
+        page.write(CHECK_PAGE.replace("@REPORTS@", json.dumps(REPORTS)).replace("@ICONS@", json.dumps(ICONS))
+                   .replace("@REPORT_FUNCTION@", REPORT_FUNCTION))
 
     views = sorted(name for name in os.listdir(os.path.join(site, "views")) if name.endswith(".view.htm"))
     with open(os.path.join(site, "views", "check.html"), "w", encoding="utf-8") as page:
-        page.write(VIEW_CHECK_PAGE.replace("@VIEWS@", json.dumps(views)))
+        page.write(VIEW_CHECK_PAGE.replace("@VIEWS@", json.dumps(views)).replace("@REPORT_FUNCTION@", REPORT_FUNCTION))
 
     os.makedirs(args.screenshots, exist_ok=True)
     with Server(site) as server:
