@@ -148,28 +148,23 @@ static_assert(chunk_size % 3 == 0);
 
 // Puts the bytes of `demo` from where it stands into the page as base64,
 // after the first `carried` bytes of `chunk` (the header's), and follows
-// them with `walk`.
+// them with `walk`. A full chunk is a multiple of 3 bytes, so only the last
+// one ends in padding.
 void put_rest_of_demo(report::writer& out, std::FILE* demo, block_walk& walk, std::vector<unsigned char>& chunk,
                       std::size_t carried, report::outcome& done)
 {
     std::string text;
-    for (;;) {
+    for (bool more = true; more; carried = 0) {
         errno = 0;
         const std::size_t got = std::fread(chunk.data() + carried, 1, chunk.size() - carried, demo);
         if (std::ferror(demo) != 0) {
             done.read_error = errors::last_errno();
         }
         walk_bytes(walk, chunk.data() + carried, got);
-        const std::size_t held = carried + got;
-        const bool more = held == chunk.size() && done.read_error == 0;
+        more = carried + got == chunk.size() && done.read_error == 0;
         text.clear();
-        append_base64(text, chunk.data(), more ? held - held % 3 : held);
+        append_base64(text, chunk.data(), carried + got);
         report::put(out, text);
-        if (!more) {
-            return;
-        }
-        carried = held % 3;
-        std::copy(chunk.end() - static_cast<std::ptrdiff_t>(carried), chunk.end(), chunk.begin());
     }
 }
 

@@ -497,22 +497,27 @@ TEST(Report, FailedReadOfTheDemoIsReported)
         }
 }
 
-// The report starts from the demo's first byte, wherever the stream stands,
-// and both streams are closed.
+// The report and the view start from the demo's first byte, wherever the
+// stream stands, and both streams are closed.
 TEST(Report, ReadsTheDemoFromItsStart)
 {
     const std::filesystem::path folder = test_support::scratch_folder("from_start");
     const std::string demo = demo_builder::shapes().front().second;
     test_support::write_file(folder / "in.demo", demo);
-    test_support::write_file(folder / "advanced.htm", "");
-    std::FILE* in = std::fopen((folder / "in.demo").string().c_str(), "rb");
-    std::FILE* out = std::fopen((folder / "advanced.htm").string().c_str(), "w");
-    ASSERT_NE(in, nullptr);
-    ASSERT_EQ(std::fseek(in, 100, SEEK_SET), 0);
-    const std::size_t descriptors = test_support::open_descriptors();
-    EXPECT_EQ(report::unmush(in, out), 0);
-    EXPECT_EQ(test_support::open_descriptors(), descriptors - 2) << "the demo or the report is left open";
-    EXPECT_EQ(test_support::read_file(folder / "advanced.htm"), render(demo));
+    for (const auto& [writer, write] : writers) {
+        for (const char* name : {"whole.htm", "advanced.htm"}) {
+            test_support::write_file(folder / name, "");
+            std::FILE* in = std::fopen((folder / "in.demo").string().c_str(), "rb");
+            std::FILE* out = std::fopen((folder / name).string().c_str(), "w");
+            ASSERT_NE(in, nullptr);
+            ASSERT_EQ(std::fseek(in, name[0] == 'a' ? 100 : 0, SEEK_SET), 0);
+            const std::size_t descriptors = test_support::open_descriptors();
+            EXPECT_EQ(write(in, out, nullptr), 0);
+            EXPECT_EQ(test_support::open_descriptors(), descriptors - 2) << writer << ": a stream is left open";
+        }
+        EXPECT_EQ(test_support::read_file(folder / "advanced.htm"), test_support::read_file(folder / "whole.htm"))
+            << writer;
+    }
 }
 
 // A file may be replaced by a report only when it begins as every report
@@ -614,17 +619,15 @@ std::string view_of(const std::string& demo, report::outcome* outcome)
     return test_support::read_file(folder / "out.view.htm");
 }
 
-// The demo's bytes, as the page carries them in base64.
-std::string demo_in(const std::string& page)
+// The bytes of base64 `text`, up to its first character that is not a digit.
+std::string decoded(std::string_view text)
 {
-    const std::string start = "<script type=\"application/octet-stream\" id=\"demo\">";
-    const std::size_t from = page.find(start) + start.size();
     const std::string_view digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string bytes;
     unsigned group = 0;
     int bits = 0;
-    for (std::size_t at = from; at < page.size() && page[at] != '<' && page[at] != '='; ++at) {
-        group = (group << 6U) | static_cast<unsigned>(digits.find(page[at]));
+    for (const char c : text.substr(0, text.find_first_not_of(digits))) {
+        group = (group << 6U) | static_cast<unsigned>(digits.find(c));
         bits += 6;
         if (bits >= 8) {
             bits -= 8;
@@ -632,6 +635,13 @@ std::string demo_in(const std::string& page)
         }
     }
     return bytes;
+}
+
+// The demo's bytes, as the page carries them in base64.
+std::string demo_in(const std::string& page)
+{
+    const std::string start = "<script type=\"application/octet-stream\" id=\"demo\">";
+    return decoded(std::string_view(page).substr(page.find(start) + start.size()));
 }
 
 std::string outcome_text(const report::outcome& o)
@@ -663,6 +673,26 @@ TEST(View, HoldsTheDemoAndTellsWhatTheReportTells)
         EXPECT_TRUE(demo_in(page) == bytes) << name;
         EXPECT_NE(page.find(report.substr(summary, summary_end - summary)), std::string::npos) << name;
         EXPECT_EQ(outcome_text(of_view), outcome_text(of_report)) << name;
+    }
+}
+
+// The page needs nothing beside it: the report's stylesheet, its own
+// stylesheet and script, and every icon as a data: URI in its rule.
+TEST(View, CarriesItsStylesheetsScriptAndIcons)
+{
+    const std::string page = view_of(demo_with(header_fields{}), nullptr);
+    const auto text = [](const resources::file& f) { return std::string(f.bytes.begin(), f.bytes.end()); };
+    for (const resources::file& f : view::page_files()) {
+        EXPECT_NE(page.find(text(f)), std::string::npos) << f.name;
+    }
+    for (const resources::file& f : resources::built_in()) {
+        const std::string name(f.name);
+        std::string wanted = text(f);
+        if (name.ends_with(".png")) {
+            wanted = ".i-" + name.substr(0, name.size() - 4) + "{background-image:url(\"data:image/png;base64,";
+            EXPECT_EQ(decoded(std::string_view(page).substr(page.find(wanted) + wanted.size())), text(f)) << name;
+        }
+        EXPECT_NE(page.find(wanted), std::string::npos) << name;
     }
 }
 
