@@ -211,7 +211,6 @@
 
   const totalHeight = lineCount * LINE;
   const boxHeight = Math.min(totalHeight, MAX_HEIGHT);
-  const scale = boxHeight > 0 ? totalHeight / boxHeight : 1;
   rowsBox.style.height = boxHeight + "px";
 
   const tools = document.createElement("div");
@@ -271,14 +270,37 @@
   }
   const rowsTop = () => layout.rowsTop;
 
+  // Where the window's rows begin, below the sticky head: in pixels of the
+  // rows' box (the anchor), and in pixels of all lines (its place in the
+  // demo). They are the same unless the box is shorter than the lines;
+  // then the anchor's whole range maps onto the lines' whole range, so the
+  // last lines can be scrolled to as well.
+  function anchor() {
+    return Math.max(0, scrollY + layout.head - rowsTop());
+  }
+  function ranges() {
+    const visible = Math.max(0, innerHeight - layout.head);
+    return {box: Math.max(1, boxHeight - visible), lines: Math.max(0, totalHeight - visible)};
+  }
+  function placeInDemo(at) {
+    if (boxHeight === totalHeight) return at;
+    const range = ranges();
+    return (Math.min(at, range.box) * range.lines) / range.box;
+  }
+  function placeInBox(inDemo) {
+    if (boxHeight === totalHeight) return inDemo;
+    const range = ranges();
+    return range.lines > 0 ? (Math.min(inDemo, range.lines) * range.box) / range.lines : 0;
+  }
+
   // Places and builds the lines in and near the window, drops the others.
   function render() {
     const started = performance.now();
-    const top = rowsTop();
-    const seen = Math.max(0, scrollY - top); // pixels of the box above the window
-    const virtualTop = seen * scale;
-    const first = Math.max(0, Math.floor(virtualTop / LINE) - MARGIN);
-    const last = Math.min(lineCount - 1, Math.floor((virtualTop + innerHeight) / LINE) + MARGIN);
+    const at = anchor();
+    const inDemo = placeInDemo(at);
+    const headLines = Math.ceil(layout.head / LINE);
+    const first = Math.max(0, Math.floor(inDemo / LINE) - headLines - MARGIN);
+    const last = Math.min(lineCount - 1, Math.floor((inDemo + innerHeight) / LINE) + MARGIN);
     for (const [line, element] of shownLines) {
       if (line < first || line > last) {
         element.remove();
@@ -300,9 +322,9 @@
         shownLines.set(added[i], element);
       }
     }
-    const offset = seen - virtualTop; // 0 unless the box is scaled
+    const offset = at - inDemo; // 0 unless the box is shorter than the lines
     for (const [line, element] of shownLines) element.style.top = (line * LINE + offset) + "px";
-    showCurrentBlock(Math.min(lineCount - 1, Math.floor((virtualTop + layout.head) / LINE)));
+    showCurrentBlock(Math.min(lineCount - 1, Math.floor(inDemo / LINE)));
     const spent = performance.now() - started;
     stats.renders++;
     stats.total += spent;
@@ -320,13 +342,12 @@
   // Scrolls so that `line` stands right below the sheet's head.
   function goToLine(line) {
     const clamped = Math.max(0, Math.min(lineCount - 1, line));
-    scrollTo(scrollX, rowsTop() + (clamped * LINE) / scale - layout.head);
+    scrollTo(scrollX, rowsTop() + placeInBox(clamped * LINE) - layout.head);
   }
 
   // The line at the top of the rows, below the head.
   function lineAtTop() {
-    const seen = Math.max(0, scrollY + layout.head - rowsTop());
-    return Math.min(lineCount - 1, Math.floor((seen * scale) / LINE));
+    return Math.min(lineCount - 1, Math.floor(placeInDemo(anchor()) / LINE));
   }
 
   // A block, from 1, and a row: within that block, or with no block across
