@@ -342,12 +342,13 @@
   // Scrolls so that `line` stands right below the sheet's head.
   function goToLine(line) {
     const clamped = Math.max(0, Math.min(lineCount - 1, line));
-    scrollTo(scrollX, rowsTop() + placeInBox(clamped * LINE) - layout.head);
+    scrollTo(scrollX, Math.ceil(rowsTop() + placeInBox(clamped * LINE) - layout.head));
   }
 
-  // The line at the top of the rows, below the head.
+  // The line at the top of the rows, below the head; a line that a scroll
+  // to whole pixels left less than a pixel above it still counts.
   function lineAtTop() {
-    return Math.min(lineCount - 1, Math.floor(placeInDemo(anchor()) / LINE));
+    return Math.min(lineCount - 1, Math.floor((placeInDemo(anchor()) + 1) / LINE));
   }
 
   // A block, from 1, and a row: within that block, or with no block across
@@ -383,7 +384,8 @@
     g: () => tools.querySelector("#go-block").focus(),
   };
   document.addEventListener("keydown", event => {
-    if (event.ctrlKey || event.altKey || event.metaKey || event.target.closest("input, button")) return;
+    const inBox = event.target.closest && event.target.closest("input, button");
+    if (event.ctrlKey || event.altKey || event.metaKey || inBox) return;
     const action = keys[event.key];
     if (action) {
       event.preventDefault();
