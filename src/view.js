@@ -293,6 +293,8 @@
     return range.lines > 0 ? (Math.min(inDemo, range.lines) * range.box) / range.lines : 0;
   }
 
+  let placedAt = NaN; // the offset the shown lines were placed with
+
   // Places and builds the lines in and near the window, drops the others.
   function render() {
     const started = performance.now();
@@ -322,8 +324,14 @@
         shownLines.set(added[i], element);
       }
     }
-    const offset = at - inDemo; // 0 unless the box is shorter than the lines
-    for (const [line, element] of shownLines) element.style.top = (line * LINE + offset) + "px";
+    // Lines move in the box only when it is shorter than the lines;
+    // otherwise the new ones alone are placed.
+    const offset = at - inDemo;
+    const moved = offset !== placedAt;
+    placedAt = offset;
+    for (const line of moved ? shownLines.keys() : added) {
+      shownLines.get(line).style.top = (line * LINE + offset) + "px";
+    }
     showCurrentBlock(Math.min(lineCount - 1, Math.floor(inDemo / LINE)));
     const spent = performance.now() - started;
     stats.renders++;
