@@ -5,6 +5,13 @@ Used by bench/browser, once per load:
 
     firefox_window.py FIREFOX DISPLAY REPORT WORK
 
+FIREFOX may also be Chromium (a program whose name holds "chromium"): it
+then opens the page headless, DISPLAY unused, with the same timing. REPORT
+may be a view page (demo2html --view): its copy then goes without the
+page's Content-Security-Policy, which would keep the timing from reaching
+the server, and the script also scrolls the view to 60 places, one a frame,
+and reads the view's own measure of its work per scroll.
+
 REPORT is a report with res/ beside it. A copy of it, timed.htm beside it,
 carries a small script in its head; the copy is made once and is otherwise
 the report byte for byte. Firefox (not headless) opens that copy from a
@@ -30,6 +37,7 @@ default 300) ends the browser and exits 1.
 import http.server
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -49,10 +57,13 @@ addEventListener("load", () => setTimeout(() => {
                         performance.timing.navigationStart,
                   fcp: null, width: innerWidth, height: innerHeight};
   let sent = false;
+  const post = extra => fetch("http://127.0.0.1:" + port + "/timing",
+                              {method: "POST", mode: "no-cors", body: JSON.stringify(Object.assign(answer, extra))});
   const send = () => {
     if (sent) return;
     sent = true;
-    fetch("http://127.0.0.1:" + port + "/timing", {method: "POST", mode: "no-cors", body: JSON.stringify(answer)});
+    if (window.timedSend) window.timedSend(post);
+    else post({});
   };
   const found = entries => {
     for (const entry of entries) {
@@ -70,6 +81,24 @@ addEventListener("load", () => setTimeout(() => {
   }
   setTimeout(send, 5000);
 }, 0));
+</SCRIPT>"""
+
+# For a view: before the timing is sent, 60 jumps to places spread over the
+# whole demo, one a frame; the view counts its own work per scroll.
+VIEW_SCROLLS = """<SCRIPT>
+"use strict";
+window.timedSend = send => {
+  const view = window.demoView;
+  if (!view) return send({});
+  view.stats.renders = 0; view.stats.total = 0; view.stats.max = 0;
+  let left = 60;
+  const step = () => {
+    if (left-- === 0) return send({scroll_max: view.stats.max, scroll_mean: view.stats.total / view.stats.renders});
+    scrollTo(0, Math.random() * (document.documentElement.scrollHeight - innerHeight));
+    requestAnimationFrame(() => requestAnimationFrame(step));
+  };
+  step();
+};
 </SCRIPT>"""
 
 # A profile that opens the page and nothing else: no first-run or welcome
@@ -129,9 +158,13 @@ def timed_copy(report):
     if not os.path.exists(timed):
         with open(report, "rb") as source:
             data = source.read()
-        head_end = data.index(b"</HEAD>")
+        script = SCRIPT.encode()
+        if data.startswith(b"<!DOCTYPE html>"):
+            data = re.sub(rb'<meta http-equiv="Content-Security-Policy"[^>]*>', b"", data, count=1)
+            script += VIEW_SCROLLS.encode()
+        head_end = data.index(b"</HEAD>") if b"</HEAD>" in data else data.index(b"</head>")
         with open(timed + ".part", "wb") as copy:
-            copy.write(data[:head_end] + SCRIPT.encode() + data[head_end:])
+            copy.write(data[:head_end] + script + data[head_end:])
         os.replace(timed + ".part", timed)
     return timed
 
@@ -168,8 +201,13 @@ def main():
     env = dict(os.environ, DISPLAY=display, HOME=profile, MOZ_CRASHREPORTER_DISABLE="1")
     env.pop("MOZ_HEADLESS", None)
     url = "file://%s?port=%d" % (page, port)
+    command = [firefox, "--no-remote", "--new-instance", "-profile", profile, "-width", WIDTH, "-height", HEIGHT, url]
+    if "chromium" in os.path.basename(firefox):
+        command = [firefox, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                   "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                   "--user-data-dir=" + profile, "--window-size=%s,%s" % (WIDTH, HEIGHT), url]
     browser = subprocess.Popen(
-        [firefox, "--no-remote", "--new-instance", "-profile", profile, "-width", WIDTH, "-height", HEIGHT, url],
+        command,
         env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
         start_new_session=True)
     try:
@@ -198,7 +236,10 @@ def main():
         return 1
     answer = json.loads(answers[0])
     fcp = "-" if answer.get("fcp") is None else "%.3f" % (answer["fcp"] / 1000)
-    print("%.3f %s %d %d" % (answer["load"] / 1000, fcp, answer["width"], answer["height"]))
+    line = "%.3f %s %d %d" % (answer["load"] / 1000, fcp, answer["width"], answer["height"])
+    if "scroll_max" in answer:
+        line += " %.2f %.2f" % (answer["scroll_max"], answer["scroll_mean"])
+    print(line)
     return 0
 
 

@@ -2,8 +2,19 @@
 # it can write them beside a report wherever it lands.
 #
 #   cmake -DSOURCE_DIR=<res folder> -DNAMES=<file names, ;-separated>
-#         -DOUTPUT=<generated .cpp> -P embed_resources.cmake
+#         -DOUTPUT=<generated .cpp> [-DNAMESPACE=<namespace> -DFUNCTION=<name>
+#         -DHEADER=<header>] -P embed_resources.cmake
+#
+# The arrays are given by resources::built_in() of resources.h, or by the
+# function of that name in that namespace, declared in that header: the
+# view's page carries its script and stylesheet the same way.
 
+if(NOT DEFINED NAMESPACE)
+  set(NAMESPACE resources)
+  set(FUNCTION built_in)
+  set(HEADER resources.h)
+endif()
+get_filename_component(source_folder "${SOURCE_DIR}" NAME)
 set(arrays "")
 set(entries "")
 set(index 0)
@@ -18,23 +29,23 @@ foreach(name IN LISTS NAMES)
   math(EXPR index "${index} + 1")
 endforeach()
 
-set(text "// Made from res/ by cmake/embed_resources.cmake at build time.
-#include \"resources.h\"
+set(text "// Made from ${source_folder}/ by cmake/embed_resources.cmake at build time.
+#include \"${HEADER}\"
 
 #include <array>
 
-namespace resources {
+namespace ${NAMESPACE} {
 namespace {
 
 ${arrays}
-const std::array<file, ${index}> table = {{
+const std::array<resources::file, ${index}> table = {{
 ${entries}}};
 
 } // namespace
 
-std::span<const file> built_in() { return table; }
+std::span<const resources::file> ${FUNCTION}() { return table; }
 
-} // namespace resources
+} // namespace ${NAMESPACE}
 ")
 # Written only when it changes, so an unchanged res/ rebuilds nothing.
 file(CONFIGURE OUTPUT "${OUTPUT}" CONTENT "${text}" @ONLY)

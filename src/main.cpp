@@ -2,6 +2,7 @@
 //
 //   demo2html [--] [DEMO [REPORT]]
 //   demo2html [--] DEMO DEMO...
+//   demo2html --view [--] DEMO [PAGE] | --view [--] DEMO DEMO...
 //   demo2html --help | -h | --version
 //
 // The console side of the program: the options, the prompts' answers from
@@ -27,6 +28,7 @@ namespace {
 // '@' stands for the system's folder separator.
 constexpr const char* usage = R"(Usage: demo2html [DEMO [REPORT]]
        demo2html DEMO DEMO...
+       demo2html --view DEMO [PAGE] | --view DEMO DEMO...
        demo2html -- DEMO [REPORT]
        demo2html --help | -h | --version
 
@@ -56,6 +58,12 @@ next goes on, without asking.
 
 The report shows its stylesheet and icons from a folder res@ beside it:
 those that are missing there are written, and existing files are kept.
+
+--view writes, instead of the report, a view page: one file that holds
+its script, its stylesheet, the icons and the demo itself, and opens at
+once in a browser at any length, a lane per button. It is PAGE, or
+NAME.view.htm where the report would be NAME.htm; the rules of the
+report's name hold for it, and an earlier view is replaced as a report is.
 
 Exit status: 0 when every report was written completely; 1 when one was
 not, or when standard input ended while a name was asked for; 130, 143 or
@@ -149,6 +157,11 @@ int main(int argc, char** argv)
         show("demo2html " DEMO2HTML_VERSION "\n");
         return finish_output();
     }
+    outputs::request asked;
+    if (!args.empty() && args[0] == "--view") {
+        asked.view = true;
+        args.erase(args.begin());
+    }
     if (!args.empty() && args[0] == "--") {
         args.erase(args.begin());
     }
@@ -157,7 +170,6 @@ int main(int argc, char** argv)
     for (const std::string& pattern : unmatched) {
         tell(outputs::message::error, "no file matches '" + pattern + "'");
     }
-    outputs::request asked;
     // Names given on the command line are asked for again only by a user at
     // a terminal: a script's input is not a user's answer.
     asked.may_ask = args.empty() || console::input_is_terminal();

@@ -6,7 +6,9 @@
 #include "last_error.h"
 #include "report.h"
 #include "resources.h"
+#include "view.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <map>
@@ -48,12 +50,23 @@ struct product {
     const char* noun;
     int (*write)(std::FILE* demo, std::FILE* out, report::outcome* result);
     std::string (*name_for)(std::string_view demo_name);
-    bool with_resources; // res/ goes beside it
+    bool with_resources;  // res/ goes beside it
+    bool binary;          // its bytes are written as they are, where text mode would change them
+    const char* not_ours; // why a file of the user's is not replaced
 };
 
 std::string report_name_for(std::string_view demo_name) { return console::report_name_for(demo_name); }
 
-const product report_product = {"report", report::unmush, report_name_for, true};
+// NAME.view.htm where the report is NAME.htm.
+std::string view_name_for(std::string_view demo_name)
+{
+    std::string name = console::report_name_for(demo_name);
+    return name.insert(name.size() - std::string_view(".htm").size(), ".view");
+}
+
+const product report_product = {"report", report::unmush, report_name_for, true, false, "it is not a report"};
+const product view_product = {
+    "view", view::write_view, view_name_for, false, true, "it is neither a report nor a view"};
 
 // ---------------------------------------------------------------- the demo
 
@@ -125,13 +138,13 @@ std::string refusal_by_identity(const std::string& name, const files::file_id& i
 
 // Why the existing regular file `name` may not be replaced by a report: it
 // is not a report, or it cannot be read to tell. "" when it may.
-std::string refusal_by_content(const std::string& name)
+std::string refusal_by_content(const std::string& name, const product& made)
 {
     std::string start;
-    if (const int error = files::read_start(name, report::start_bytes, start); error != 0) {
+    if (const int error = files::read_start(name, first_bytes_told(), start); error != 0) {
         return "will not replace " + quoted(name) + ": cannot tell whether it is a report: " + files::error_text(error);
     }
-    return may_be_replaced(start) ? "" : "will not replace " + quoted(name) + ": it is not a report";
+    return may_be_replaced(start) ? "" : "will not replace " + quoted(name) + ": " + made.not_ours;
 }
 
 // The folder of a temporary file, as messages name it.
@@ -237,7 +250,7 @@ std::string open_report(const std::string& name, const demo_file& demo, const ru
         return out.stream != nullptr ? "" : cannot_open(name, "writing", error);
     }
     if (seen.what == files::kind::regular) {
-        if (std::string why = refusal_by_content(name); !why.empty()) {
+        if (std::string why = refusal_by_content(name, made); !why.empty()) {
             return why;
         }
     }
@@ -251,12 +264,12 @@ std::string open_report(const std::string& name, const demo_file& demo, const ru
 // Gives the complete temporary report its name. A free name that another
 // run took meanwhile is replaced only when it now holds a report. Returns
 // 0, or the errno value.
-int give_report_its_name(target& out, std::string& why)
+int give_report_its_name(target& out, const product& made, std::string& why)
 {
     int error = files::give_name(out.made, out.leaf, out.replaces);
     if (error == EEXIST && !out.replaces) {
         const files::status seen = files::look(out.name);
-        why = seen.what == files::kind::regular ? refusal_by_content(out.name) : "";
+        why = seen.what == files::kind::regular ? refusal_by_content(out.name, made) : "";
         if (why.empty()) {
             error = files::give_name(out.made, out.leaf, true);
         }
@@ -328,14 +341,19 @@ bool write_report(demo_file& demo, target& out, const product& made, const conso
     const bool shares_standard_output =
         out.to_standard_output || (written_to.error == 0 && output.error == 0 && written_to.id == output.id);
     report::outcome outcome;
-    const bool written = made.write(demo.stream, out.stream, &outcome) == 0;
+    const int mode_error = made.binary ? files::write_as_binary(out.stream) : 0;
+    if (mode_error != 0) {
+        outcome.write_error = mode_error;
+    }
+    const bool written = mode_error == 0 ? made.write(demo.stream, out.stream, &outcome) == 0
+                                         : (std::fclose(demo.stream), std::fclose(out.stream), false);
     demo.stream = nullptr;
     out.made.stream = nullptr; // closed with the report
     warn_about(outcome, demo.label, console);
     std::string why;
     int error = written ? 0 : outcome.write_error;
     if (written && out.temporary) {
-        error = give_report_its_name(out, why);
+        error = give_report_its_name(out, made, why);
     }
     files::on_interrupt(nullptr, "demo2html: interrupted\n");
     if (error != 0 || !why.empty()) {
@@ -446,8 +464,8 @@ run_files demos_of(const std::vector<std::string>& names)
         const files::status seen = files::look(name);
         std::string start;
         if (seen.what != files::kind::missing && seen.error == 0 &&
-            !(seen.what == files::kind::regular && files::read_start(name, report::start_bytes, start) == 0 &&
-              report::begins_like_a_report(start))) {
+            !(seen.what == files::kind::regular && files::read_start(name, first_bytes_told(), start) == 0 &&
+              may_be_replaced(start) && !start.empty())) {
             run.demos.emplace(seen.id, name);
         }
     }
@@ -513,9 +531,11 @@ bool reaches_own_descriptor(const files::file_id& id)
 
 } // namespace
 
+std::size_t first_bytes_told() { return std::max(report::start_bytes, view::start_bytes); }
+
 bool may_be_replaced(std::string_view first_bytes)
 {
-    return first_bytes.empty() || report::begins_like_a_report(first_bytes);
+    return first_bytes.empty() || report::begins_like_a_report(first_bytes) || view::begins_like_a_view(first_bytes);
 }
 
 bool names_several_demos(const std::vector<std::string>& names)
@@ -529,12 +549,12 @@ bool names_several_demos(const std::vector<std::string>& names)
     const files::status second = files::look(names[1]);
     std::string start;
     return second.error == 0 && second.what == files::kind::regular && !reaches_own_descriptor(second.id) &&
-           files::read_start(names[1], report::start_bytes, start) == 0 && !may_be_replaced(start);
+           files::read_start(names[1], first_bytes_told(), start) == 0 && !may_be_replaced(start);
 }
 
 int convert(const request& asked, const console_side& console)
 {
-    const product& made = report_product;
+    const product& made = asked.view ? view_product : report_product;
     return names_several_demos(asked.names) ? convert_several(asked, made, console) : convert_one(asked, made, console);
 }
 

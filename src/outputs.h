@@ -14,6 +14,9 @@
 
 namespace outputs {
 
+// How many of a file's first bytes tell whether it may be replaced.
+std::size_t first_bytes_told();
+
 // The name that stands for standard input as the demo and standard output
 // as the report.
 inline constexpr std::string_view standard_stream_name = "-";
@@ -37,10 +40,12 @@ struct console_side {
 struct request {
     std::vector<std::string> names;
     bool may_ask = true;
+    bool view = false; // a view page for each demo instead of its report
 };
 
 // Converts the demos of `asked`: one demo, named alone or with its report's
-// name, or several, each with its report beside it. Returns the exit
+// name, or several, each with its report beside it; or the same with view
+// pages, named NAME.view.htm where the report would be NAME.htm. Returns the exit
 // status: 0 when every report was written completely, else 1.
 int convert(const request& asked, const console_side& console);
 
@@ -48,8 +53,8 @@ int convert(const request& asked, const console_side& console);
 // two whose second is a file that a report may not replace.
 bool names_several_demos(const std::vector<std::string>& names);
 
-// True when a file's first bytes are those of a file a report may replace:
-// none (an empty file), or a report's.
+// True when a file's first bytes are those of a file a report or a view may
+// replace: none (an empty file), a report's or a view's.
 bool may_be_replaced(std::string_view first_bytes);
 
 // Writes `bytes` as the new file `name` unless something of that name

@@ -204,28 +204,8 @@ void put_header_section(writer& out, const demo::header& h)
     put(out, first_line);
     put(out, "\n<HEAD><LINK REL=\"stylesheet\" HREF=\"");
     put(out, resources::stylesheet_path);
-    put(out, "\"></LINK></HEAD>\n<BODY>\n<H1>");
-    put(out, stage_title(demo::stage_code(h)));
-    put(out, formatted("</H1>\n<P><B>Size:</B> <I>%X</I>\n<BR />", demo::size_word(h)));
-    const std::uint32_t seconds = demo::time_word(h);
-    put(out, formatted("<B>Time:</B> <I>%u:%u seconds</I>\n<BR /><B>Difficulty:</B> <I>", seconds / 60, seconds % 60));
-    put(out, difficulty_label(demo::difficulty_code(h)));
-    put(out,
-        formatted("</I>\n<BR /><B>Players:</B> <I>%i</I>\n<BR /><BR /><B>Screen:</B> <I>", demo::players_byte(h) + 1));
-    const std::uint8_t setup = demo::setup_byte(h);
-    const std::uint8_t options = demo::options_byte(h);
-    if ((setup & demo::cinema_bit) != 0) {
-        put(out, "Cinema; ");
-    } else {
-        put(out, formatted("%s; ", label_for(options, screen_width)));
-    }
-    put(out, formatted("%s</I>\n", label_for(options, screen_ratio)));
-    for (const option_label& option : option_labels) {
-        put(out, formatted("<BR /><B>%s:</B> <I>%s</I>\n", option.caption, label_for(options, option.label)));
-    }
-    put(out, "<BR />");
-    put(out, formatted("<BR /><B>Controllers:</B> <I>%i - ", static_cast<std::int32_t>(demo::controller_count(h))));
-    put(out, control_styles[setup & demo::control_style_mask]);
+    put(out, "\"></LINK></HEAD>\n<BODY>\n");
+    put_summary(out, h);
 }
 
 // The heading row is the same for every block of a report.
@@ -300,6 +280,32 @@ void put_closing_line(writer& out, std::uint64_t blocks)
 }
 
 } // namespace
+
+void put_summary(writer& out, const demo::header& h)
+{
+    put(out, "<H1>");
+    put(out, stage_title(demo::stage_code(h)));
+    put(out, formatted("</H1>\n<P><B>Size:</B> <I>%X</I>\n<BR />", demo::size_word(h)));
+    const std::uint32_t seconds = demo::time_word(h);
+    put(out, formatted("<B>Time:</B> <I>%u:%u seconds</I>\n<BR /><B>Difficulty:</B> <I>", seconds / 60, seconds % 60));
+    put(out, difficulty_label(demo::difficulty_code(h)));
+    put(out,
+        formatted("</I>\n<BR /><B>Players:</B> <I>%i</I>\n<BR /><BR /><B>Screen:</B> <I>", demo::players_byte(h) + 1));
+    const std::uint8_t setup = demo::setup_byte(h);
+    const std::uint8_t options = demo::options_byte(h);
+    if ((setup & demo::cinema_bit) != 0) {
+        put(out, "Cinema; ");
+    } else {
+        put(out, formatted("%s; ", label_for(options, screen_width)));
+    }
+    put(out, formatted("%s</I>\n", label_for(options, screen_ratio)));
+    for (const option_label& option : option_labels) {
+        put(out, formatted("<BR /><B>%s:</B> <I>%s</I>\n", option.caption, label_for(options, option.label)));
+    }
+    put(out, "<BR />");
+    put(out, formatted("<BR /><B>Controllers:</B> <I>%i - ", static_cast<std::int32_t>(demo::controller_count(h))));
+    put(out, control_styles[setup & demo::control_style_mask]);
+}
 
 bool begins_like_a_report(std::string_view bytes)
 {

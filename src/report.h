@@ -2,6 +2,9 @@
 // recorded game, one table per command block and the closing block count.
 #pragma once
 
+#include "demo_format.h"
+#include "report_writer.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string_view>
@@ -34,6 +37,10 @@ struct outcome {
     std::uint64_t blocks = 0;      // command blocks shown
     int write_error = 0;           // errno of a failed write or close of the report
 };
+
+// Writes the stage title and the summary paragraph of `h`, from "<H1>" to the
+// "</P>\n" that closes the summary: the report's, and the view's, same bytes.
+void put_summary(writer& out, const demo::header& h);
 
 // Writes the report of `demo` to `report` and closes both streams, the demo
 // first. Returns 0 when the report was written completely, 1 when a write or

@@ -12,11 +12,21 @@ to load; the dark scheme is checked in a second run. Then it saves
 screenshots of the example's report, light and dark. When Firefox is there,
 the same page runs in it, light and dark, and sends its verdict to the server.
 
+The view pages (demo2html --view) of several demos are checked against
+their reports, in both engines: a second checking page has each view's own
+script build the element of every line, bar and row, without scrolling, and
+hands back what they show (each block's header word and size, each row's
+stripe and each cell's stick directions, strengths and buttons, the summary's
+text and the closing line); the same is parsed from the report's HTML, and
+every difference is a problem. The views come from file: URLs for their
+screenshots, in both engines.
+
 Exits 0 when all holds, 1 when something does not, 77 (skipped) when there
 is no Chromium.
 """
 
 import argparse
+import base64
 import html
 import http.server
 import json
@@ -140,22 +150,108 @@ function load(name) {
   });
 }
 
-// Writes the verdict into the page; with "?post", as for Firefox, which has
-// no way to print the page, it also sends it to the server, before the page's
-// load event ends the browser's run.
-function report(verdict) {
+@REPORT_FUNCTION@
+Promise.all(reports.map(load))
+  .then(report)
+  .catch(error => report({error: String(error)}));
+</script></body></html>
+"""
+
+# Both checking pages write their verdict into the page; with "?post", as for
+# Firefox, which has no way to print the page, they also send it to the
+# server, before the page's load event ends the browser's run.
+REPORT_FUNCTION = """function report(verdict) {
   document.getElementById("verdict").textContent = JSON.stringify(verdict);
   if (location.search !== "?post") return;
   const request = new XMLHttpRequest();
   request.open("POST", "verdict", false);
   request.send(JSON.stringify(verdict));
 }
+"""
 
-Promise.all(reports.map(load))
+# Runs inside the browser: opens each view in a frame and has the view's own
+# script build every line; puts what the lines show, as JSON, into
+# <pre id="verdict"> (and posts it with "?post").
+VIEW_CHECK_PAGE = """<!DOCTYPE html>
+<html><head><meta charset="utf-8"><link rel="icon" href="data:,"><title>view check</title></head>
+<body><pre id="verdict"></pre>
+<script>
+"use strict";
+const views = @VIEWS@;
+const iconOf = element => [...element.classList].find(c => c.startsWith("i-")).slice(2);
+
+// A cell as "X-DIRECTION STRENGTH|Y-DIRECTION STRENGTH|BUTTONS", the buttons
+// and reserved texts sorted.
+function cell(element) {
+  const directions = [...element.querySelectorAll(".d")].map(iconOf);
+  const strengths = [...element.querySelectorAll(".m")].map(m => m.textContent);
+  const buttons = [...element.querySelectorAll(".k")].map(iconOf)
+    .concat([...element.querySelectorAll(".r u")].map(u => u.textContent.trim())).sort();
+  return directions[0] + " " + strengths[0] + "|" + directions[1] + " " + strengths[1] + "|" + buttons.join(",");
+}
+
+function inspect(name, frame) {
+  const doc = frame.contentDocument;
+  const view = frame.contentWindow.demoView;
+  if (!view) return {name: name, problems: ["the view's script did not run"]};
+  const blocks = view.blocks().map(block => {
+    const bar = view.element(block.line);
+    const rows = [];
+    for (let row = 0; row < block.shown; row++) {
+      const element = view.element(block.line + 1 + row);
+      rows.push([element.classList.contains("switch"), [...element.querySelectorAll(".c")].map(cell)]);
+    }
+    return {word: bar.querySelector(".w").textContent, size: bar.querySelector(".s").textContent, rows: rows};
+  });
+  const lanes = doc.querySelectorAll("#lanes .c");
+  const width = lanes.length ? lanes[lanes.length - 1].getBoundingClientRect().right : 0;
+  return {
+    name: name,
+    summary: doc.getElementById("summary").textContent,
+    closing: doc.getElementById("closing").textContent,
+    notes: doc.getElementById("notes").textContent,
+    lanes: lanes.length,
+    width: width,
+    shown: doc.querySelectorAll("#rows > *").length,
+    lines: view.lineCount,
+    save: doc.getElementById("save").href.startsWith("blob:"),
+    blocks: blocks,
+    problems: [],
+  };
+}
+
+function load(name) {
+  return new Promise(resolve => {
+    const frame = document.createElement("iframe");
+    frame.style.width = "1600px";
+    frame.style.height = "700px";
+    frame.onload = () => {
+      try {
+        resolve(inspect(name, frame));
+      } catch (error) {
+        resolve({name: name, problems: [String(error)]});
+      }
+      frame.remove();
+    };
+    frame.src = name;
+    document.body.appendChild(frame);
+  });
+}
+
+@REPORT_FUNCTION@
+views.reduce((done, name) => done.then(all => load(name).then(one => all.concat([one]))), Promise.resolve([]))
   .then(report)
   .catch(error => report({error: String(error)}));
 </script></body></html>
 """
+
+# The demos whose views are checked against their reports: the example, a
+# long generated one, and shapes of the builder (cut ones, 254 and 255
+# controllers, every value of every byte of an entry, ...).
+VIEW_SHAPES = ["worked_example", "no_blocks", "empty_block", "odd_rows", "one_controller", "no_controllers",
+               "sixteen_blocks", "max_controllers", "too_many_controllers", "ends_inside_row",
+               "ends_inside_header", "every_icon", "every_byte"]
+LONG_DEMO = ["20000", "4", "255", "7"]  # make_demo ENTRIES CONTROLLERS ROWS_PER_BLOCK SEED
 
 
 def find_chromium():
@@ -261,10 +357,109 @@ def write_reports(args, site):
         notes_only = all(line.startswith("demo2html: note: ") for line in done.stderr.splitlines())
         if done.returncode != 0 or not notes_only:
             raise RuntimeError("demo2html %s failed (%d): %s" % (demo, done.returncode, done.stderr))
+    write_views(args, site, shapes)
     for name in os.listdir(args.res):
         with open(os.path.join(args.res, name), "rb") as shipped, open(os.path.join(site, "res", name), "rb") as got:
             if shipped.read() != got.read():
                 raise RuntimeError("res/%s beside the reports is not the project's" % name)
+
+
+def view_demos(args, shapes):
+    """The demos whose views are checked, by the name of their pages."""
+    demos = {"example": args.example, "long": os.path.join(shapes, "long.demo")}
+    demos.update({name: os.path.join(shapes, name + ".demo") for name in VIEW_SHAPES})
+    return demos
+
+
+def write_views(args, site, shapes):
+    """Writes each demo's view and its report into views/ under the site."""
+    subprocess.run([args.make_demo, os.path.join(shapes, "long.demo")] + LONG_DEMO, check=True)
+    folder = os.path.join(site, "views")
+    os.makedirs(folder)
+    for name, demo in view_demos(args, shapes).items():
+        for command in (["--view", demo, os.path.join(folder, name + ".view.htm")],
+                        [demo, os.path.join(folder, name + ".htm")]):
+            done = subprocess.run([args.demo2html] + command, stdin=subprocess.DEVNULL, capture_output=True,
+                                  text=True)
+            if done.returncode != 0:
+                raise RuntimeError("demo2html %s failed (%d): %s" % (" ".join(command), done.returncode,
+                                                                     done.stderr))
+        with open(demo, "rb") as original, open(os.path.join(folder, name + ".view.htm"), "rb") as page:
+            found = re.search(rb'<script type="application/octet-stream" id="demo">([A-Za-z0-9+/=]*)</script>',
+                              page.read())
+            if not found or base64.b64decode(found.group(1)) != original.read():
+                raise RuntimeError("the view of %s does not hold the demo's bytes" % demo)
+
+
+def report_says(report):
+    """What a report shows, parsed from its HTML: the summary's text, the
+    closing line's text, and per block its header word, its size and its
+    rows, each row its stripe and its cells as the view check writes them."""
+    summary = re.search(r"<H1>.*?</P>", report, re.S).group(0)
+    closing = re.search(r"<P><B>Final Count.*?</I>", report, re.S).group(0)
+    blocks = []
+    for table in re.findall(r"<TABLE CELLSPACING=\"0\">(.*?)\n</TABLE>", report, re.S):
+        header = re.match(r"<B>([0-9A-F]{8} )</B><I>(Size: \d+)</I>", table)
+        rows = []
+        for stripe, row in re.findall(r'<TR( class="switch")?>((?:<TD>.*?</TD>)+)</TR>', table):
+            cells = []
+            for content in re.findall(r"<TD>(.*?)</TD>", row):
+                stick = re.match(r'<IMG SRC="res/(\w+)\.png"></IMG> ( *\d+%) <IMG SRC="res/(\w+)\.png"></IMG> '
+                                 r"( *\d+%) (.*)$", content)
+                buttons = sorted(re.findall(r'res/(\w+)\.png|(reserved\d) ', stick.group(5)))
+                names = sorted(image or text for image, text in buttons)
+                cells.append("%s %s|%s %s|%s" % (stick.group(1), stick.group(2), stick.group(3), stick.group(4),
+                                                 ",".join(names)))
+            rows.append([bool(stripe), cells])
+        blocks.append({"word": header.group(1), "size": header.group(2), "rows": rows})
+    return {"summary": text_of(summary), "closing": text_of(closing), "blocks": blocks}
+
+
+def text_of(markup):
+    """The text of a piece of HTML, its white space made single spaces."""
+    return " ".join(html.unescape(re.sub(r"<[^>]*>", "", markup)).split())
+
+
+def view_problems(results, folder, engine):
+    """How the views' lines differ from what their reports show."""
+    if not isinstance(results, list):
+        return ["%s: the view check failed: %s" % (engine, results)]
+    problems = []
+    for result in results:
+        name = "%s %s" % (engine, result["name"])
+        problems += ["%s: %s" % (name, p) for p in result["problems"]]
+        if result["problems"]:
+            continue
+        with open(os.path.join(folder, result["name"].replace(".view.htm", ".htm")), encoding="utf-8") as report:
+            said = report_says(report.read())
+        if text_of(result["summary"]) != said["summary"]:
+            problems.append("%s: the summary says %r, the report %r" % (name, result["summary"], said["summary"]))
+        if " ".join(result["closing"].split()) != said["closing"]:
+            problems.append("%s: the closing line says %r, the report %r" % (name, result["closing"],
+                                                                              said["closing"]))
+        if len(result["blocks"]) != len(said["blocks"]):
+            problems.append("%s: %d blocks, the report %d" % (name, len(result["blocks"]), len(said["blocks"])))
+        cells = 0
+        for number, (shown, table) in enumerate(zip(result["blocks"], said["blocks"]), 1):
+            if (shown["word"], shown["size"]) != (table["word"], table["size"]):
+                problems.append("%s: block %d shows %s %s, the report %s %s" % (
+                    name, number, shown["word"], shown["size"], table["word"], table["size"]))
+            if len(shown["rows"]) != len(table["rows"]):
+                problems.append("%s: block %d has %d rows, the report %d" % (name, number, len(shown["rows"]),
+                                                                             len(table["rows"])))
+            for row, (view_row, report_row) in enumerate(zip(shown["rows"], table["rows"]), 1):
+                cells += len(report_row[1])
+                if view_row != report_row:
+                    problems.append("%s: block %d row %d shows %s, the report %s" % (name, number, row, view_row,
+                                                                                     report_row))
+        if result["width"] > 1600 and result["lanes"] == 4:
+            problems.append("%s: four controllers take %d pixels, more than 1600" % (name, result["width"]))
+        if not result["save"]:
+            problems.append(name + ": the save link does not hand the demo back")
+        if result["shown"] > 200:
+            problems.append("%s: %d lines in the page at once, of %d" % (name, result["shown"], result["lines"]))
+        result["cells"] = cells
+    return problems[:40]
 
 
 def problems_in(results, scheme):
@@ -288,13 +483,13 @@ def problems_in(results, scheme):
 # its verdict to the server before its load event, after which Firefox takes
 # its screenshot and quits.
 
-def run_firefox(firefox, work, url, shot, dark):
+def run_firefox(firefox, work, url, shot, dark, window=WINDOW):
     """Runs Firefox once, in a new profile, saving a screenshot of URL."""
     profile = tempfile.mkdtemp(prefix="firefox-", dir=work)
     with open(os.path.join(profile, "user.js"), "w", encoding="utf-8") as prefs:
         prefs.write('user_pref("layout.css.prefers-color-scheme.content-override", %d);\n' % (0 if dark else 1))
         prefs.write('user_pref("ui.systemUsesDarkTheme", %d);\n' % (1 if dark else 0))
-    command = [firefox, "--headless", "-profile", profile, "--window-size", WINDOW, "--screenshot", shot, url]
+    command = [firefox, "--headless", "-profile", profile, "--window-size", window, "--screenshot", shot, url]
     try:
         done = run_browser(command)
     finally:
@@ -318,6 +513,21 @@ def check_firefox(firefox, work, server):
     return problems
 
 
+def check_firefox_views(firefox, args, server, example_view):
+    """The view check in Firefox, and screenshots of the example's view from
+    a file: URL and of its report, light."""
+    del server.posted[:]
+    work = args.work
+    run_firefox(firefox, work, server.url + "views/check.html?post", os.path.join(work, "firefox-views.png"), False)
+    verdict = server.posted[0] if server.posted else "no verdict"
+    problems = view_problems(verdict, os.path.join(work, "site", "views"), "Firefox")
+    run_firefox(firefox, work, example_view, os.path.join(args.screenshots, "view-firefox.png"), False,
+                "1600,900")
+    run_firefox(firefox, work, server.url + "example.htm", os.path.join(args.screenshots, "report-firefox.png"),
+                False)
+    return problems
+
+
 def check(args, chromium):
     if os.path.exists(args.work):
         shutil.rmtree(args.work)
@@ -325,7 +535,12 @@ def check(args, chromium):
     os.makedirs(site)
     write_reports(args, site)
     with open(os.path.join(site, "check.html"), "w", encoding="utf-8") as page:
-        page.write(CHECK_PAGE.replace("@REPORTS@", json.dumps(REPORTS)).replace("@ICONS@", json.dumps(ICONS)))
+        page.write(CHECK_PAGE.replace("@REPORTS@", json.dumps(REPORTS)).replace("@ICONS@", json.dumps(ICONS))
+                   .replace("@REPORT_FUNCTION@", REPORT_FUNCTION))
+
+    views = sorted(name for name in os.listdir(os.path.join(site, "views")) if name.endswith(".view.htm"))
+    with open(os.path.join(site, "views", "check.html"), "w", encoding="utf-8") as page:
+        page.write(VIEW_CHECK_PAGE.replace("@VIEWS@", json.dumps(views)).replace("@REPORT_FUNCTION@", REPORT_FUNCTION))
 
     os.makedirs(args.screenshots, exist_ok=True)
     with Server(site) as server:
@@ -338,13 +553,28 @@ def check(args, chromium):
             run_chromium(chromium, args.work, flags + ["--screenshot=" + shot], server.url + "example.htm")
             if not os.path.getsize(shot):
                 raise RuntimeError("no screenshot in " + shot)
+        view_verdict = verdict_of(run_chromium(chromium, args.work, budget, server.url + "views/check.html"))
+        example_view = "file://" + os.path.abspath(os.path.join(site, "views", "example.view.htm"))
+        for scheme, flags in (("view.png", []), ("view-dark.png", ["--force-dark-mode"])):
+            shot = os.path.join(args.screenshots, scheme)
+            run_chromium(chromium, args.work, flags + ["--window-size=1600,900", "--screenshot=" + shot],
+                         example_view)
+            if not os.path.getsize(shot):
+                raise RuntimeError("no screenshot in " + shot)
         firefox = shutil.which("firefox-esr") or shutil.which("firefox")
         firefox_problems = check_firefox(firefox, args.work, server) if firefox else []
+        if firefox:
+            firefox_problems += check_firefox_views(firefox, args, server, example_view)
         answers = list(server.answers)
 
     if not firefox:
         print("no firefox on PATH: the report is checked in Chromium only")
     problems = firefox_problems + problems_in(light, "light") + problems_in(dark, "dark")
+    problems += view_problems(view_verdict, os.path.join(site, "views"), "Chromium")
+    for result in view_verdict if isinstance(view_verdict, list) else []:
+        print("%s: %d blocks, %d cells as the report's, %d lines, %d in the page, lanes %d px wide" % (
+            result["name"], len(result.get("blocks", [])), result.get("cells", 0), result.get("lines", 0),
+            result.get("shown", 0), result.get("width", 0)))
     if isinstance(light, list) and isinstance(dark, list) and light[0]["page"] == dark[0]["page"]:
         problems.append("the dark scheme has the light page colour " + light[0]["page"])
     failed = sorted({"%s answered %d" % answer for answer in answers if answer[1] >= 400})

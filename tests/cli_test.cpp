@@ -400,6 +400,9 @@ void socket_as_sock(const fs::path& folder)
     close(fd);
 }
 
+// A report's shape index from here on stands for the view of shape (index - as_view).
+constexpr int as_view = 1000;
+
 const std::string res_note = "demo2html: note: wrote the report's stylesheet and icons into 'res' (19 files)\n";
 const std::string old_report = "<HTML>\nan earlier report\n";
 
@@ -589,6 +592,10 @@ const names_case names_cases[] = {
     {"- among several demos: refused, the others converted", {{"a.demo", 0}, {"b.demo", 1}}, nothing, {"a.demo", "-", "b.demo"}, 1, done("a.htm") + done("b.htm"), res_note + "demo2html: standard input ('-') is converted alone: demo2html - [REPORT]\n", {{"a.htm", 0}, {"b.htm", 1}}, {"a.demo", "a.htm", "b.demo", "b.htm", "res"}},
     {"a file named - is ./-", {{"-", 2}}, nothing, {"./-"}, 0, done("./-.htm"), "demo2html: note: wrote the report's stylesheet and icons into './res' (19 files)\n", {{"-.htm", 2}}, {"-", "-.htm", "res"}},
     {"two names, the second a socket: it cannot be opened, the system says why", {{"a.demo", 0}}, socket_as_sock, {"a.demo", "sock"}, 1, "", "demo2html: cannot open 'sock' for writing: No such device or address\n", {}, {"a.demo", "sock"}},
+    {"--view: a page beside the demo, and no res/", {{"a.demo", 0}}, nothing, {"--view", "a.demo"}, 0, done("a.view.htm"), "", {{"a.view.htm", as_view + 0}}, {"a.demo", "a.view.htm"}},
+    {"--view with the page named", {{"a.demo", 1}}, nothing, {"--view", "a.demo", "p.htm"}, 0, done("p.htm"), "", {{"p.htm", as_view + 1}}, {"a.demo", "p.htm"}},
+    {"--view over an earlier view and over a report: replaced", {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}}, [](const fs::path& f) { write_file(f / "a.view.htm", "<!DOCTYPE html>\n<!-- demo2html view -->\nold"); old_report_as(f, "b.view.htm"); }, {"--view", "a.demo", "b.demo", "c.demo"}, 0, done("a.view.htm") + done("b.view.htm") + done("c.view.htm"), "", {{"a.view.htm", as_view + 0}, {"b.view.htm", as_view + 1}, {"c.view.htm", as_view + 2}}, {"a.demo", "a.view.htm", "b.demo", "b.view.htm", "c.demo", "c.view.htm"}},
+    {"--view over a file that is neither a report nor a view: refused, the next goes on", {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}}, [](const fs::path& f) { write_file(f / "b.view.htm", "<!DOCTYPE html>\n<p>mine"); }, {"--view", "--", "a.demo", "b.demo", "c.demo"}, 1, done("a.view.htm") + done("c.view.htm"), "demo2html: will not replace 'b.view.htm': it is neither a report nor a view\n", {{"a.view.htm", as_view + 0}, {"c.view.htm", as_view + 2}}, {"a.demo", "a.view.htm", "b.demo", "b.view.htm", "c.demo", "c.view.htm"}},
     {"a missing demo, input from a script: an error, nothing asked", {}, nothing, {"missing.demo"}, 1, "", "demo2html: cannot open 'missing.demo' for reading: No such file or directory\n", {}, {}, 0},
     // clang-format on
 };
@@ -626,7 +633,9 @@ TEST_P(CliNames, GiveOneReportPerDemoAndReplaceNoOtherFile)
     EXPECT_EQ(result.out, report_out + c.out);
     EXPECT_EQ(result.err, c.err);
     for (const auto& [report, shape_index] : c.reports) {
-        EXPECT_EQ(read_file(folder / report), test_support::render(shape(static_cast<std::size_t>(shape_index))))
+        const bool view = shape_index >= as_view;
+        const std::string& demo = shape(static_cast<std::size_t>(view ? shape_index - as_view : shape_index));
+        EXPECT_EQ(read_file(folder / report), view ? test_support::view_of(demo) : test_support::render(demo))
             << report;
     }
     for (const named_demo& d : c.demos) {

@@ -3,6 +3,7 @@
 #include "report.h"
 #include "report_writer.h"
 #include "test_support.h"
+#include "view.h"
 
 #include <gtest/gtest.h>
 
@@ -458,6 +459,10 @@ std::FILE* stream_failing_at(failing_demo& demo)
     return fopencookie(&demo, "r", io);
 }
 
+// The report's writer and the view's, which keep the same contract.
+using write_function = int (*)(std::FILE*, std::FILE*, report::outcome*);
+const std::pair<const char*, write_function> writers[] = {{"report", report::unmush}, {"view", view::write_view}};
+
 TEST(Report, FailedReadOfTheDemoIsReported)
 {
     struct read_case {
@@ -473,39 +478,46 @@ TEST(Report, FailedReadOfTheDemoIsReported)
         {100, EIO, EIO, 100, 0},       {100, 0, EIO, 100, 0}, // errno is not left over from an earlier call
         {236, ENXIO, ENXIO, 232, 236}, {240, 0, EIO, 232, 240},
     };
-    for (const read_case& c : cases) {
-        failing_demo source{demo, c.fails_at, c.error};
-        std::FILE* in = stream_failing_at(source);
-        std::FILE* out = std::fopen("/dev/null", "w");
-        ASSERT_NE(in, nullptr);
-        report::outcome outcome;
-        errno = ENOENT;
-        EXPECT_EQ(report::unmush(in, out, &outcome), 0) << c.fails_at;
-        EXPECT_EQ(outcome.read_error, c.read_error) << c.fails_at;
-        EXPECT_EQ(outcome.header_bytes, c.header_bytes) << c.fails_at;
-        if (c.header_bytes == 232) {
-            EXPECT_TRUE(outcome.ended_early) << c.fails_at;
-            EXPECT_EQ(outcome.end_offset, c.end_offset) << c.fails_at;
+    for (const auto& [writer, write] : writers)
+        for (const read_case& c : cases) {
+            failing_demo source{demo, c.fails_at, c.error};
+            std::FILE* in = stream_failing_at(source);
+            std::FILE* out = std::fopen("/dev/null", "w");
+            ASSERT_NE(in, nullptr);
+            report::outcome outcome;
+            errno = ENOENT;
+            SCOPED_TRACE(writer);
+            EXPECT_EQ(write(in, out, &outcome), 0) << c.fails_at;
+            EXPECT_EQ(outcome.read_error, c.read_error) << c.fails_at;
+            EXPECT_EQ(outcome.header_bytes, c.header_bytes) << c.fails_at;
+            if (c.header_bytes == 232) {
+                EXPECT_TRUE(outcome.ended_early) << c.fails_at;
+                EXPECT_EQ(outcome.end_offset, c.end_offset) << c.fails_at;
+            }
         }
-    }
 }
 
-// The report starts from the demo's first byte, wherever the stream stands,
-// and both streams are closed.
+// The report and the view start from the demo's first byte, wherever the
+// stream stands, and both streams are closed.
 TEST(Report, ReadsTheDemoFromItsStart)
 {
     const std::filesystem::path folder = test_support::scratch_folder("from_start");
     const std::string demo = demo_builder::shapes().front().second;
     test_support::write_file(folder / "in.demo", demo);
-    test_support::write_file(folder / "advanced.htm", "");
-    std::FILE* in = std::fopen((folder / "in.demo").string().c_str(), "rb");
-    std::FILE* out = std::fopen((folder / "advanced.htm").string().c_str(), "w");
-    ASSERT_NE(in, nullptr);
-    ASSERT_EQ(std::fseek(in, 100, SEEK_SET), 0);
-    const std::size_t descriptors = test_support::open_descriptors();
-    EXPECT_EQ(report::unmush(in, out), 0);
-    EXPECT_EQ(test_support::open_descriptors(), descriptors - 2) << "the demo or the report is left open";
-    EXPECT_EQ(test_support::read_file(folder / "advanced.htm"), render(demo));
+    for (const auto& [writer, write] : writers) {
+        for (const char* name : {"whole.htm", "advanced.htm"}) {
+            test_support::write_file(folder / name, "");
+            std::FILE* in = std::fopen((folder / "in.demo").string().c_str(), "rb");
+            std::FILE* out = std::fopen((folder / name).string().c_str(), "w");
+            ASSERT_NE(in, nullptr);
+            ASSERT_EQ(std::fseek(in, name[0] == 'a' ? 100 : 0, SEEK_SET), 0);
+            const std::size_t descriptors = test_support::open_descriptors();
+            EXPECT_EQ(write(in, out, nullptr), 0);
+            EXPECT_EQ(test_support::open_descriptors(), descriptors - 2) << writer << ": a stream is left open";
+        }
+        EXPECT_EQ(test_support::read_file(folder / "advanced.htm"), test_support::read_file(folder / "whole.htm"))
+            << writer;
+    }
 }
 
 // A file may be replaced by a report only when it begins as every report
@@ -571,24 +583,126 @@ TEST(Report, FailedWriteOrCloseIsReported)
         std::FILE* report;
         int error;
     };
-    const failing_case cases[] = {
-        {"a write", std::fopen("/dev/full", "w"), ENOSPC},
-        {"the close", stream_failing({-1, -1, EIO}), EIO},
-        {"the close, without a reason", stream_failing({-1, -1, 0}), EIO},
-        {"every write: the first error is told", stream_failing({ENOSPC, ENXIO, -1}), ENOSPC},
-        {"a write, then the close: the write's error is told", stream_failing({ENOSPC, -1, ENXIO}), ENOSPC},
-        {"a write, without a reason", stream_failing({0, 0, -1}), EIO},
-    };
     const std::filesystem::path folder = test_support::scratch_folder("full");
     // A report of several buffers, so that the writer writes more than once.
     test_support::write_file(folder / "in.demo", demo_builder::random_demo(20000, 4, 255, 1));
-    for (const failing_case& c : cases) {
-        ASSERT_NE(c.report, nullptr) << c.what;
-        report::outcome outcome;
-        std::FILE* demo = std::fopen((folder / "in.demo").string().c_str(), "rb");
-        errno = ENOENT; // not the reason of any failure here
-        EXPECT_EQ(report::unmush(demo, c.report, &outcome), 1) << c.what;
-        EXPECT_EQ(outcome.write_error, c.error) << c.what;
+    for (const auto& [writer, write] : writers) {
+        const failing_case cases[] = {
+            {"a write", std::fopen("/dev/full", "w"), ENOSPC},
+            {"the close", stream_failing({-1, -1, EIO}), EIO},
+            {"the close, without a reason", stream_failing({-1, -1, 0}), EIO},
+            {"every write: the first error is told", stream_failing({ENOSPC, ENXIO, -1}), ENOSPC},
+            {"a write, then the close: the write's error is told", stream_failing({ENOSPC, -1, ENXIO}), ENOSPC},
+            {"a write, without a reason", stream_failing({0, 0, -1}), EIO},
+        };
+        for (const failing_case& c : cases) {
+            ASSERT_NE(c.report, nullptr) << c.what;
+            report::outcome outcome;
+            std::FILE* demo = std::fopen((folder / "in.demo").string().c_str(), "rb");
+            errno = ENOENT; // not the reason of any failure here
+            EXPECT_EQ(write(demo, c.report, &outcome), 1) << writer << ": " << c.what;
+            EXPECT_EQ(outcome.write_error, c.error) << writer << ": " << c.what;
+        }
+    }
+}
+
+// ------------------------------------------------------- the view
+
+using test_support::view_of;
+
+// The bytes of base64 `text`, up to its first character that is not a digit.
+std::string decoded(std::string_view text)
+{
+    const std::string_view digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string bytes;
+    unsigned group = 0;
+    int bits = 0;
+    for (const char c : text.substr(0, text.find_first_not_of(digits))) {
+        group = (group << 6U) | static_cast<unsigned>(digits.find(c));
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            bytes.push_back(static_cast<char>((group >> static_cast<unsigned>(bits)) & 0xFFU));
+        }
+    }
+    return bytes;
+}
+
+// The demo's bytes, as the page carries them in base64.
+std::string demo_in(const std::string& page)
+{
+    const std::string start = "<script type=\"application/octet-stream\" id=\"demo\">";
+    return decoded(std::string_view(page).substr(page.find(start) + start.size()));
+}
+
+std::string outcome_text(const report::outcome& o)
+{
+    return std::to_string(o.header_bytes) + " " + std::to_string(o.ended_early) + " " + std::to_string(o.end_offset) +
+           " " + std::to_string(o.read_error) + " " + std::to_string(o.tables_left_out) + " " +
+           std::to_string(o.controllers) + " " + std::to_string(o.blocks) + " " + std::to_string(o.write_error);
+}
+
+// Every shape, and every prefix of one, and a demo of several chunks: the
+// page holds the demo byte for byte and the report's own summary, and its
+// outcome is the report's.
+TEST(View, HoldsTheDemoAndTellsWhatTheReportTells)
+{
+    std::vector<std::pair<std::string, std::string>> demos = demo_builder::shapes();
+    const std::string odd_rows =
+        std::find_if(demos.begin(), demos.end(), [](const auto& shape) { return shape.first == "odd_rows"; })->second;
+    for (std::size_t length = 0; length < odd_rows.size(); ++length) {
+        demos.emplace_back("odd_rows cut at " + std::to_string(length), odd_rows.substr(0, length));
+    }
+    demos.emplace_back("long", demo_builder::random_demo(40000, 3, 255, 2) + "after the zero word");
+    for (const auto& [name, bytes] : demos) {
+        report::outcome of_report;
+        report::outcome of_view;
+        const std::string report = render(bytes, &of_report);
+        const std::string page = view_of(bytes, &of_view);
+        const std::size_t summary = report.find("<H1>");
+        const std::size_t summary_end = report.find("</P>\n") + 5;
+        EXPECT_TRUE(demo_in(page) == bytes) << name;
+        EXPECT_NE(page.find(report.substr(summary, summary_end - summary)), std::string::npos) << name;
+        EXPECT_EQ(outcome_text(of_view), outcome_text(of_report)) << name;
+    }
+}
+
+// The page needs nothing beside it: the report's stylesheet, its own
+// stylesheet and script, and every icon as a data: URI in its rule.
+TEST(View, CarriesItsStylesheetsScriptAndIcons)
+{
+    const std::string page = view_of(demo_with(header_fields{}), nullptr);
+    const auto text = [](const resources::file& f) { return std::string(f.bytes.begin(), f.bytes.end()); };
+    for (const resources::file& f : view::page_files()) {
+        EXPECT_NE(page.find(text(f)), std::string::npos) << f.name;
+    }
+    for (const resources::file& f : resources::built_in()) {
+        const std::string name(f.name);
+        std::string wanted = text(f);
+        if (name.ends_with(".png")) {
+            wanted = ".i-" + name.substr(0, name.size() - 4) + "{background-image:url(\"data:image/png;base64,";
+            EXPECT_EQ(decoded(std::string_view(page).substr(page.find(wanted) + wanted.size())), text(f)) << name;
+        }
+        EXPECT_NE(page.find(wanted), std::string::npos) << name;
+    }
+}
+
+TEST(View, IsKnownByItsFirstBytes)
+{
+    struct start_case {
+        std::string bytes;
+        bool view;
+    };
+    const start_case cases[] = {
+        {view_of(demo_with(header_fields{}), nullptr).substr(0, view::start_bytes), true},
+        {render(demo_with(header_fields{})).substr(0, view::start_bytes), false},
+        {std::string(view::first_bytes.substr(0, view::start_bytes - 1)), false},
+        {"<!DOCTYPE html>\r\n<!-- demo2html view -->\r\n", false},
+        {"<!DOCTYPE html>\n<html>", false},
+        {"", false},
+    };
+    for (const start_case& c : cases) {
+        EXPECT_EQ(view::begins_like_a_view(c.bytes), c.view) << c.bytes;
     }
 }
 

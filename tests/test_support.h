@@ -2,6 +2,7 @@
 #pragma once
 
 #include "report.h"
+#include "view.h"
 
 #include <gtest/gtest.h>
 
@@ -115,6 +116,18 @@ inline std::string render(const std::string& demo, report::outcome* outcome = nu
     report::outcome ignored;
     report::unmush(in, out, outcome != nullptr ? outcome : &ignored);
     return read_file(folder / "out.htm");
+}
+
+// Runs write_view over `demo` and returns the page it wrote.
+inline std::string view_of(const std::string& demo, report::outcome* outcome = nullptr)
+{
+    const std::filesystem::path folder = scratch_folder("view");
+    write_file(folder / "in.demo", demo);
+    std::FILE* in = std::fopen((folder / "in.demo").string().c_str(), "rb");
+    std::FILE* out = std::fopen((folder / "out.view.htm").string().c_str(), "wb");
+    report::outcome ignored;
+    EXPECT_EQ(view::write_view(in, out, outcome != nullptr ? outcome : &ignored), 0);
+    return read_file(folder / "out.view.htm");
 }
 
 inline std::size_t count_of(const std::string& text, const std::string& piece)

@@ -217,6 +217,19 @@ std::vector<std::pair<std::string, std::string>> shapes()
     put_block(every_icon, 3, entries_of(6, {0x10, 0x20, 0x01, 0x80}));
     put_word(every_icon, 0x7F00AB00); // no rows: byte 1 is zero, the word is not
     all.emplace_back("every_icon", demo_of(two, every_icon));
+
+    // Every value of every byte of an entry, each byte running through them
+    // from its own start: 256 entries, two blocks of 64 rows of 2.
+    std::string every_byte;
+    for (unsigned half = 0; half < 2; ++half) {
+        std::vector<entry> entries;
+        for (unsigned i = half * 128; i < half * 128 + 128; ++i) {
+            entries.push_back({static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i + 64),
+                               static_cast<std::uint8_t>(i + 128), static_cast<std::uint8_t>(255 - i)});
+        }
+        put_block(every_byte, 64, entries);
+    }
+    all.emplace_back("every_byte", demo_of(two, every_byte));
     return all;
 }
 
