@@ -73,14 +73,12 @@ const product view_product = {
 // The demo being converted: its stream, and the name messages give it.
 struct demo_file {
     std::FILE* stream = nullptr;
-    std::string name;
-    std::string label; // the name, or what standard input is called
+    std::string label; // its name, or what standard input is called
 };
 
 void open_demo(const std::string& name, demo_file& demo, std::string& why)
 {
     int error = 0;
-    demo.name = name;
     demo.label = is_standard_stream(name) ? standard_input_label : name;
     demo.stream = is_standard_stream(name) ? files::standard_input(error) : files::open_demo(name, error);
     if (demo.stream == nullptr) {
