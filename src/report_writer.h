@@ -1,30 +1,19 @@
 // The report's output buffer: the report is collected in a buffer of 256 KiB
-// and handed to the stream in writes of that size. Once a report outgrows
-// one buffer, a second thread writes each full buffer while the next one
-// fills, so making the report and the system's copying of it overlap. After
-// the first failed write the writer keeps the error and drops the rest.
+// and handed to the stream in writes of that size. After the first failed
+// write the writer keeps the error and drops the rest.
 #pragma once
 
 #include <cstdio>
-#include <memory>
 #include <string_view>
 #include <vector>
 
 namespace report {
 
-struct background_writer; // the thread that writes full buffers
-
 struct writer {
     std::FILE* file = nullptr;
     std::vector<char> buffer = std::vector<char>(std::size_t{256} * 1024);
     std::size_t used = 0;
-    int error = 0; // errno of the first failed write known so far, 0 while none failed
-    std::unique_ptr<background_writer> behind;
-
-    writer();
-    writer(const writer&) = delete;
-    writer& operator=(const writer&) = delete;
-    ~writer(); // waits for the thread, if one was started
+    int error = 0; // errno of the first failed write, 0 while none failed
 };
 
 // Binds the writer to a report stream that nothing has been written to yet.
