@@ -339,12 +339,14 @@ bool write_report(demo_file& demo, target& out, const product& made, const conso
     const bool shares_standard_output =
         out.to_standard_output || (written_to.error == 0 && output.error == 0 && written_to.id == output.id);
     report::outcome outcome;
-    const int mode_error = made.binary ? files::write_as_binary(out.stream) : 0;
-    if (mode_error != 0) {
-        outcome.write_error = mode_error;
+    outcome.write_error = made.binary ? files::write_as_binary(out.stream) : 0;
+    bool written = outcome.write_error == 0;
+    if (written) {
+        written = made.write(demo.stream, out.stream, &outcome) == 0;
+    } else {
+        std::fclose(demo.stream);
+        std::fclose(out.stream);
     }
-    const bool written = mode_error == 0 ? made.write(demo.stream, out.stream, &outcome) == 0
-                                         : (std::fclose(demo.stream), std::fclose(out.stream), false);
     demo.stream = nullptr;
     out.made.stream = nullptr; // closed with the report
     warn_about(outcome, demo.label, console);
@@ -453,17 +455,29 @@ int convert_one(const request& asked, const product& made, const console_side& c
     return write_report(demo, out, made, console) ? 0 : 1;
 }
 
+// The first bytes of `name`, which `seen` says is what the name reaches, as
+// far as they tell whether it may be replaced: nothing when it is no
+// regular file or cannot be read.
+std::optional<std::string> first_bytes_of(const std::string& name, const files::status& seen)
+{
+    std::string start;
+    if (seen.error != 0 || seen.what != files::kind::regular ||
+        files::read_start(name, first_bytes_told(), start) != 0) {
+        return std::nullopt;
+    }
+    return start;
+}
+
 // The demos named, each by the file it is: a file that begins like a report
-// is not taken for a demo, so its report may replace it.
+// or a view is not taken for a demo, so its report may replace it.
 run_files demos_of(const std::vector<std::string>& names)
 {
     run_files run;
     for (const std::string& name : names) {
         const files::status seen = files::look(name);
-        std::string start;
-        if (seen.what != files::kind::missing && seen.error == 0 &&
-            !(seen.what == files::kind::regular && files::read_start(name, first_bytes_told(), start) == 0 &&
-              may_be_replaced(start) && !start.empty())) {
+        const std::optional<std::string> start = first_bytes_of(name, seen);
+        const bool ours = start && !start->empty() && may_be_replaced(*start);
+        if (seen.error == 0 && seen.what != files::kind::missing && !ours) {
             run.demos.emplace(seen.id, name);
         }
     }
@@ -545,9 +559,8 @@ bool names_several_demos(const std::vector<std::string>& names)
         return false;
     }
     const files::status second = files::look(names[1]);
-    std::string start;
-    return second.error == 0 && second.what == files::kind::regular && !reaches_own_descriptor(second.id) &&
-           files::read_start(names[1], first_bytes_told(), start) == 0 && !may_be_replaced(start);
+    const std::optional<std::string> start = first_bytes_of(names[1], second);
+    return start && !reaches_own_descriptor(second.id) && !may_be_replaced(*start);
 }
 
 int convert(const request& asked, const console_side& console)

@@ -117,16 +117,26 @@ bool temporary_file_there()
     return true;
 }
 
+// Starts `command` with the creation flags `flags`; false, told on standard
+// error, when it cannot be started.
+bool start(std::wstring& command, DWORD flags, PROCESS_INFORMATION& started)
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup, &started) ==
+        0) {
+        std::fprintf(stderr, "console_drive: cannot start the command: error %lu\n", GetLastError());
+        return false;
+    }
+    return true;
+}
+
 // Starts `command` in a console window of its own and presses Ctrl+C there
 // while it writes a report.
 int interrupt(std::wstring command)
 {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
-                       &started) == 0) {
-        std::fprintf(stderr, "console_drive: cannot start the command: error %lu\n", GetLastError());
+    if (!start(command, CREATE_NEW_CONSOLE, started)) {
         return 1;
     }
     FreeConsole();
@@ -158,12 +168,8 @@ int hold(const wchar_t* sharing, DWORD release_ms, const wchar_t* file, std::wst
         std::fprintf(stderr, "console_drive: cannot open the file to hold: error %lu\n", GetLastError());
         return 1;
     }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started) ==
-        0) {
-        std::fprintf(stderr, "console_drive: cannot start the command: error %lu\n", GetLastError());
+    if (!start(command, 0, started)) {
         return 1;
     }
     if (release_ms > 0 && WaitForSingleObject(started.hProcess, release_ms) == WAIT_TIMEOUT) {
@@ -204,12 +210,8 @@ int main()
     }
     const DWORD limit_ms = static_cast<DWORD>(std::wcstoul(args[1], nullptr, 10)) * 1000;
     std::wstring command = args[2];
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
-                       &started) == 0) {
-        std::fprintf(stderr, "console_drive: cannot start the command: error %lu\n", GetLastError());
+    if (!start(command, CREATE_NEW_CONSOLE, started)) {
         return 1;
     }
     FreeConsole();

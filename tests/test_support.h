@@ -106,28 +106,35 @@ inline std::string read_file(const std::filesystem::path& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Runs `write` (unmush or write_view) over `demo` into a file opened with
+// `mode`; returns what it returned, and the file's bytes in `bytes`.
+inline int written_by(int (*write)(std::FILE*, std::FILE*, report::outcome*), const std::string& demo,
+                      report::outcome* outcome, const char* mode, std::string& bytes)
+{
+    const std::filesystem::path folder = scratch_folder("written");
+    write_file(folder / "in.demo", demo);
+    std::FILE* in = std::fopen((folder / "in.demo").string().c_str(), "rb");
+    std::FILE* out = std::fopen((folder / "out.htm").string().c_str(), mode);
+    report::outcome ignored;
+    const int status = write(in, out, outcome != nullptr ? outcome : &ignored);
+    bytes = read_file(folder / "out.htm");
+    return status;
+}
+
 // Runs unmush over `demo` and returns the report it wrote.
 inline std::string render(const std::string& demo, report::outcome* outcome = nullptr)
 {
-    const std::filesystem::path folder = scratch_folder("render");
-    write_file(folder / "in.demo", demo);
-    std::FILE* in = std::fopen((folder / "in.demo").string().c_str(), "rb");
-    std::FILE* out = std::fopen((folder / "out.htm").string().c_str(), "w");
-    report::outcome ignored;
-    report::unmush(in, out, outcome != nullptr ? outcome : &ignored);
-    return read_file(folder / "out.htm");
+    std::string report;
+    written_by(report::unmush, demo, outcome, "w", report);
+    return report;
 }
 
 // Runs write_view over `demo` and returns the page it wrote.
 inline std::string view_of(const std::string& demo, report::outcome* outcome = nullptr)
 {
-    const std::filesystem::path folder = scratch_folder("view");
-    write_file(folder / "in.demo", demo);
-    std::FILE* in = std::fopen((folder / "in.demo").string().c_str(), "rb");
-    std::FILE* out = std::fopen((folder / "out.view.htm").string().c_str(), "wb");
-    report::outcome ignored;
-    EXPECT_EQ(view::write_view(in, out, outcome != nullptr ? outcome : &ignored), 0);
-    return read_file(folder / "out.view.htm");
+    std::string page;
+    EXPECT_EQ(written_by(view::write_view, demo, outcome, "wb", page), 0);
+    return page;
 }
 
 inline std::size_t count_of(const std::string& text, const std::string& piece)
