@@ -3,14 +3,21 @@
 
 Used by bench/browser, once per load:
 
-    firefox_window.py FIREFOX DISPLAY REPORT WORK
+    firefox_window.py FIREFOX DISPLAY REPORT WORK [warm]
 
 FIREFOX may also be Chromium (a program whose name holds "chromium"): it
 then opens the page headless, DISPLAY unused, with the same timing. REPORT
 may be a view page (demo2html --view): its copy then goes without the
 page's Content-Security-Policy, which would keep the timing from reaching
 the server, and the script also scrolls the view to 60 places, one a frame,
-and reads the view's own measure of its work per scroll.
+and reads the view's own measure of its work per scroll, and the length of
+the frame that follows each scroll (from its animation frame to the next),
+in which the new rows are laid out and painted.
+
+With "warm", the browser first opens a page of one word, and from there,
+half a second after its load, the timed page: a browser that is running
+already, as when a user opens a second file. The timing is that of the
+second page's navigation.
 
 REPORT is a report with res/ beside it. A copy of it, timed.htm beside it,
 carries a small script in its head; the copy is made once and is otherwise
@@ -28,7 +35,8 @@ from the start of its navigation:
 and posts them to an HTTP server of this script on 127.0.0.1, whose port it
 reads from the page's URL. Then the browser's process group is ended. One
 line goes to standard output: "LOAD FCP WIDTH HEIGHT", the two times in
-seconds, then the window's inner size in CSS pixels.
+seconds, then the window's inner size in CSS pixels; for a view, then
+"SCROLL_MAX SCROLL_MEAN FRAME_MEDIAN FRAME_MAX" in milliseconds.
 
 Every wait is bounded: no answer within TIMEOUT seconds (environment,
 default 300) ends the browser and exits 1.
@@ -92,10 +100,20 @@ window.timedSend = send => {
   if (!view) return send({});
   view.stats.renders = 0; view.stats.total = 0; view.stats.max = 0;
   let left = 60;
+  const frames = [];
   const step = () => {
-    if (left-- === 0) return send({scroll_max: view.stats.max, scroll_mean: view.stats.total / view.stats.renders});
+    if (left-- === 0) {
+      frames.sort((a, b) => a - b);
+      return send({scroll_max: view.stats.max, scroll_mean: view.stats.total / view.stats.renders,
+                   frame_median: frames[frames.length >> 1], frame_max: frames[frames.length - 1]});
+    }
     scrollTo(0, Math.random() * (document.documentElement.scrollHeight - innerHeight));
-    requestAnimationFrame(() => requestAnimationFrame(step));
+    // The scroll's event comes before the next animation frame's callbacks;
+    // that frame then lays out and paints the new rows.
+    requestAnimationFrame(shown => requestAnimationFrame(next => {
+      frames.push(next - shown);
+      step();
+    }));
   };
   step();
 };
@@ -169,8 +187,18 @@ def timed_copy(report):
     return timed
 
 
+# The page a warm browser opens first; it goes on to the page in "to".
+OPENING = """<!DOCTYPE html><meta charset="utf-8"><title>opening</title><p>opening<script>
+addEventListener("load", () => setTimeout(() => {
+  const query = new URLSearchParams(location.search);
+  location.href = query.get("to") + "?port=" + query.get("port");
+}, 500));
+</script>"""
+
+
 def main():
     firefox, display, report, work = sys.argv[1:5]
+    warm = sys.argv[5:] == ["warm"]
     work = os.path.abspath(work)
     timeout = float(os.environ.get("TIMEOUT", "300"))
     page = timed_copy(os.path.abspath(report))
@@ -201,6 +229,11 @@ def main():
     env = dict(os.environ, DISPLAY=display, HOME=profile, MOZ_CRASHREPORTER_DISABLE="1")
     env.pop("MOZ_HEADLESS", None)
     url = "file://%s?port=%d" % (page, port)
+    if warm:
+        opening = os.path.join(profile, "opening.htm")
+        with open(opening, "w", encoding="utf-8") as first:
+            first.write(OPENING)
+        url = "file://%s?port=%d&to=%s" % (opening, port, "file://" + page)
     command = [firefox, "--no-remote", "--new-instance", "-profile", profile, "-width", WIDTH, "-height", HEIGHT, url]
     if "chromium" in os.path.basename(firefox):
         command = [firefox, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
@@ -238,7 +271,8 @@ def main():
     fcp = "-" if answer.get("fcp") is None else "%.3f" % (answer["fcp"] / 1000)
     line = "%.3f %s %d %d" % (answer["load"] / 1000, fcp, answer["width"], answer["height"])
     if "scroll_max" in answer:
-        line += " %.2f %.2f" % (answer["scroll_max"], answer["scroll_mean"])
+        line += " %.2f %.2f %.2f %.2f" % (answer["scroll_max"], answer["scroll_mean"], answer["frame_median"],
+                                          answer["frame_max"])
     print(line)
     return 0
 

@@ -31,7 +31,30 @@
 
   // ------------------------------------------------------------ the bytes
 
-  function decode(text) {
+  // The demo stays in the page as its base64 text: a byte is read from its
+  // group of four digits when it is shown, so opening the page decodes
+  // nothing but the header and the blocks' words, whatever the demo's
+  // length. The whole demo is decoded only when it is saved.
+  const source = document.getElementById("demo");
+  const text = source.textContent;
+  source.textContent = "";
+  const padding = text.endsWith("==") ? 2 : text.endsWith("=") ? 1 : 0;
+  const size = (text.length / 4) * 3 - padding;
+
+  const DIGITS = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const digitValue = new Uint8Array(128); // "=" and anything else read as 0
+  for (let i = 0; i < DIGITS.length; i++) digitValue[DIGITS.charCodeAt(i)] = i;
+
+  // The byte at `offset`, from 0, which must lie inside the demo.
+  function byteAt(offset) {
+    const third = (offset / 3) | 0;
+    const at = third * 4;
+    const group = (digitValue[text.charCodeAt(at)] << 18) | (digitValue[text.charCodeAt(at + 1)] << 12) |
+                  (digitValue[text.charCodeAt(at + 2)] << 6) | digitValue[text.charCodeAt(at + 3)];
+    return (group >> (16 - 8 * (offset - third * 3))) & 0xff;
+  }
+
+  function decodeAll() {
     if (typeof Uint8Array.fromBase64 === "function") return Uint8Array.fromBase64(text);
     const binary = atob(text);
     const bytes = new Uint8Array(binary.length);
@@ -39,18 +62,14 @@
     return bytes;
   }
 
-  const source = document.getElementById("demo");
-  const bytes = decode(source.textContent);
-  source.textContent = "";
-
   // A header byte beyond the end of a short demo reads as 0xFF, as in the
   // report.
-  const headerByte = offset => (offset < bytes.length ? bytes[offset] : 0xff);
+  const headerByte = offset => (offset < size ? byteAt(offset) : 0xff);
   const headerWord = offset =>
     ((headerByte(offset) << 24) | (headerByte(offset + 1) << 16) | (headerByte(offset + 2) << 8) |
      headerByte(offset + 3)) >>> 0;
   const word = offset =>
-    ((bytes[offset] << 24) | (bytes[offset + 1] << 16) | (bytes[offset + 2] << 8) | bytes[offset + 3]) >>> 0;
+    ((byteAt(offset) << 24) | (byteAt(offset + 1) << 16) | (byteAt(offset + 2) << 8) | byteAt(offset + 3)) >>> 0;
 
   const controllers = headerWord(CONTROLLERS_OFFSET);
   const tablesLeftOut = controllers > MAX_TABLE_CONTROLLERS;
@@ -64,9 +83,9 @@
   const walk = {endedEarly: false, endOffset: 0};
 
   function walkBlocks() {
-    if (bytes.length < HEADER_SIZE) {
+    if (size < HEADER_SIZE) {
       walk.endedEarly = true;
-      walk.endOffset = bytes.length;
+      walk.endOffset = size;
       return;
     }
     if (tablesLeftOut) return;
@@ -74,16 +93,16 @@
     let line = 0;
     let rowsBefore = 0;
     for (;;) {
-      if (at + WORD > bytes.length) {
+      if (at + WORD > size) {
         walk.endedEarly = true;
         walk.endOffset = at;
         return;
       }
       const header = word(at);
       if (header === 0) return;
-      const rows = bytes[at + 1];
+      const rows = (header >>> 16) & 0xff; // the word's second byte
       const announced = rows * controllers;
-      const entries = Math.min(announced, Math.floor((bytes.length - at - WORD) / WORD));
+      const entries = Math.min(announced, Math.floor((size - at - WORD) / WORD));
       const shown = controllers === 0 ? 0 : Math.ceil(entries / controllers);
       blocks.push({offset: at, word: header, rows: rows, entries: entries, shown: shown, line: line,
                    firstRow: rowsBefore});
@@ -123,74 +142,172 @@
   // The report's "%3d%" of a stick byte taken as signed 8-bit.
   const strength = value => String(value).padStart(3, " ") + "%";
 
-  function stickPiece(byte, images, lane) {
-    const value = byte < 128 ? byte : byte - 256;
-    const negative = value < 0 ? 1 : 0;
-    return '<i class="d ' + lane + " i-" + images[negative] + '"></i><b class="m ' + lane + '">' +
-           strength(negative ? -value : value) + "</b>";
+  // What each byte of an entry sets in its cell, for all 256 values: the
+  // stick's direction icon (a class) and strength (a text), the class that
+  // draws a group of held buttons, the reserved bits' texts.
+  function stickClasses(images, lane) {
+    return byteValues(byte => "d m " + lane + " i-" + images[byte < 128 ? 0 : 1]);
   }
+  function buttonClasses(names, group) {
+    return byteValues(byte => "k " + group + " " + group + "-" + (byte & ((1 << names.length) - 1)));
+  }
+  function byteValues(make) {
+    const values = [];
+    for (let byte = 0; byte < 256; byte++) values.push(make(byte));
+    return values;
+  }
+  const look = {
+    x: stickClasses(STICK_X, "x"),
+    y: stickClasses(STICK_Y, "y"),
+    strength: byteValues(byte => strength(byte < 128 ? byte : 256 - byte)),
+    c: buttonClasses(C_BUTTONS, "kc"),
+    main: buttonClasses(MAIN_BUTTONS, "km"),
+    reserved: byteValues(byte =>
+      RESERVED.filter((text, bit) => byte & (1 << (C_BUTTONS.length + bit))).map(text => "<u>" + text + "</u>")
+        .join("")),
+  };
 
-  function buttonPiece(byte, names) {
-    let piece = "";
-    for (let bit = 0; bit < names.length; bit++) {
-      if (byte & (1 << bit)) piece += '<i class="k i-' + names[bit] + '"></i>';
+  // A line's element keeps its shape, a bar or a row of so many cells, and
+  // is filled in again when it shows another line: only what differs is
+  // set, so a scroll makes and drops no elements.
+  const CELL = '<span class="c"><b class="d m x">0</b><b class="d m y">0</b><i class="k kc"></i>' +
+               '<i class="k km"></i><s class="r"></s></span>';
+  const shapes = new Map(); // cells of a row, or -1 for a bar -> an empty element of that shape
+  function makeShape(cells) {
+    let shape = shapes.get(cells);
+    if (!shape) {
+      const holder = document.createElement("div");
+      holder.innerHTML = cells < 0 ? '<div class="bar"></div>'
+                                   : '<div class="row"><span class="n">0</span><span class="n">0</span>' +
+                                     CELL.repeat(cells) + "</div>";
+      shape = holder.firstChild;
+      shapes.set(cells, shape);
     }
-    return piece;
+    const element = shape.cloneNode(true);
+    element.shape = cells;
+    return element;
   }
 
-  function reservedPiece(byte) {
-    let piece = "";
-    for (let bit = 0; bit < RESERVED.length; bit++) {
-      if (byte & (1 << (C_BUTTONS.length + bit))) piece += "<u>" + RESERVED[bit] + "</u>";
-    }
-    return piece ? '<s class="r">' + piece + "</s>" : "";
-  }
-
-  // Each piece of a cell depends on one byte of the entry: built once for
-  // all 256 values of each.
-  const pieces = {x: [], y: [], c: [], main: []};
-  for (let byte = 0; byte < 256; byte++) {
-    pieces.x.push('<span class="c">' + stickPiece(byte, STICK_X, "x"));
-    pieces.y.push(stickPiece(byte, STICK_Y, "y"));
-    pieces.c.push(buttonPiece(byte, C_BUTTONS) + reservedPiece(byte));
-    pieces.main.push(buttonPiece(byte, MAIN_BUTTONS) + "</span>");
-  }
-
-  function cellHtml(offset) {
-    return pieces.x[bytes[offset]] + pieces.y[bytes[offset + 1]] + pieces.c[bytes[offset + 2]] +
-           pieces.main[bytes[offset + 3]];
-  }
-
-  function barHtml(index, extra) {
+  // Where a line lies: its block, its row in the block (-1 for the bar) and
+  // its shape.
+  function lineAt(line) {
+    const index = blockOfLine(line);
     const block = blocks[index];
-    return '<div class="bar"' + extra + ">Block " + (index + 1) + '<span class="w">' + hex8(block.word) +
-           ' </span><span class="s">Size: ' + block.rows + "</span></div>";
+    const row = line - block.line - 1;
+    const cells = row < 0 ? -1 : Math.min(controllers, block.entries - row * controllers);
+    return {index: index, row: row, cells: cells};
+  }
+
+  function fillBar(element, index) {
+    if (element.block === index) return;
+    element.block = index;
+    element.innerHTML = barText(index);
+  }
+  function barText(index) {
+    const block = blocks[index];
+    return "Block " + (index + 1) + '<span class="w">' + hex8(block.word) + ' </span><span class="s">Size: ' +
+           block.rows + "</span>";
+  }
+
+  function setClass(element, name) {
+    if (element.className !== name) element.className = name;
   }
 
   // A row's stripe follows the report: counted from the end of its block
   // (the last announced row is row 1), the even rows are striped.
-  function rowHtml(index, row, extra) {
+  function fillRow(element, index, row) {
     const block = blocks[index];
-    const striped = (block.rows - row) % 2 === 0;
-    let html = '<div class="row' + (striped ? " switch" : "") + '"' + extra + '><span class="n">' + (row + 1) +
-               '</span><span class="n">' + (block.firstRow + row + 1) + "</span>";
-    const first = row * controllers;
-    const end = Math.min(first + controllers, block.entries);
-    for (let entry = first; entry < end; entry++) html += cellHtml(block.offset + WORD + entry * WORD);
-    return html + "</div>";
+    setClass(element, (block.rows - row) % 2 === 0 ? "row switch" : "row");
+    const parts = element.children;
+    parts[0].firstChild.data = row + 1;
+    parts[1].firstChild.data = block.firstRow + row + 1;
+    const first = block.offset + WORD + row * controllers * WORD;
+    for (let cell = 0; cell < element.shape; cell++) fillCell(parts[2 + cell], first + cell * WORD);
   }
 
-  function lineHtml(line, extra) {
-    const index = blockOfLine(line);
-    const row = line - blocks[index].line - 1;
-    return row < 0 ? barHtml(index, extra) : rowHtml(index, row, extra);
+  function fillCell(cell, offset) {
+    const x = byteAt(offset);
+    const y = byteAt(offset + 1);
+    const c = byteAt(offset + 2);
+    const main = byteAt(offset + 3);
+    const entry = (x << 24) | (y << 16) | (c << 8) | main;
+    if (cell.entry === entry) return;
+    cell.entry = entry;
+    const parts = cell.children;
+    setClass(parts[0], look.x[x]);
+    parts[0].firstChild.data = look.strength[x];
+    setClass(parts[1], look.y[y]);
+    parts[1].firstChild.data = look.strength[y];
+    setClass(parts[2], look.c[c]);
+    setClass(parts[3], look.main[main]);
+    const reserved = look.reserved[c];
+    if (parts[4].innerHTML !== reserved) parts[4].innerHTML = reserved;
+  }
+
+  function fillLine(element, where) {
+    if (where.row < 0) fillBar(element, where.index);
+    else fillRow(element, where.index, where.row);
+  }
+
+  // A new element of the line, as the window shows it.
+  function lineElement(line) {
+    const where = lineAt(line);
+    const element = makeShape(where.cells);
+    fillLine(element, where);
+    return element;
+  }
+
+  // The buttons' lanes, from the left of a cell: the C buttons' group, then
+  // the main buttons'.
+  const LANE_NAMES = C_BUTTONS.concat(MAIN_BUTTONS);
+  const LANES_LEFT = 100; // pixels from the cell's left edge
+  const LANE_WIDTH = 15;
+  const laneLeft = name => LANES_LEFT + LANE_NAMES.indexOf(name) * LANE_WIDTH;
+
+  // The rules that draw each group of held buttons, one per value, with a
+  // background layer per held button in its lane. The icons are those of
+  // the page's rules .i-NAME, which the program writes with each icon
+  // inside: a layer names its image itself, as a var() would not let the
+  // browsers share one decoded picture between the cells.
+  function iconImages() {
+    const images = {};
+    for (const sheet of document.styleSheets) {
+      for (const rule of sheet.cssRules) {
+        if (rule.selectorText && rule.selectorText.startsWith(".i-")) {
+          images[rule.selectorText.slice(3)] = rule.style.backgroundImage;
+        }
+      }
+    }
+    return images;
+  }
+  function groupRules(names, group, images) {
+    let rules = ".c>." + group + "{left:" + laneLeft(names[0]) + "px;width:" + names.length * LANE_WIDTH + "px}";
+    for (let value = 1; value < 1 << names.length; value++) {
+      const layers = [];
+      const places = [];
+      for (let bit = 0; bit < names.length; bit++) {
+        if (value & (1 << bit)) {
+          layers.push(images[names[bit]]);
+          places.push(bit * LANE_WIDTH + "px 50%");
+        }
+      }
+      rules += "." + group + "-" + value + "{background-image:" + layers.join() + ";background-position:" +
+               places.join() + "}";
+    }
+    return rules;
+  }
+  function laneRules() {
+    const images = iconImages();
+    return groupRules(C_BUTTONS, "kc", images) + groupRules(MAIN_BUTTONS, "km", images);
   }
 
   function lanesHtml() {
     let html = '<span class="n">row</span><span class="n">in demo</span>';
     const shown = tablesLeftOut ? 0 : controllers;
     let lanes = '<b class="h x">X</b><b class="h y">Y</b>';
-    for (const name of C_BUTTONS.concat(MAIN_BUTTONS)) lanes += '<i class="k i-' + name + '" title="' + name + '"></i>';
+    for (const name of LANE_NAMES) {
+      lanes += '<i class="i-' + name + '" title="' + name + '" style="left:' + laneLeft(name) + 'px"></i>';
+    }
     lanes += '<s class="r">reserved</s>';
     for (let n = 1; n <= shown; n++) html += '<span class="c"><span class="cn">Controller ' + n + "</span>" + lanes +
                                              "</span>";
@@ -198,6 +315,10 @@
   }
 
   // ------------------------------------------------------------ the page
+
+  const drawing = document.createElement("style");
+  drawing.textContent = laneRules();
+  document.head.appendChild(drawing);
 
   const sheet = document.createElement("div");
   sheet.id = "sheet";
@@ -221,7 +342,7 @@
     '<button type="submit">Go</button></form>' +
     "<span>Keys: <kbd>j</kbd> <kbd>k</kbd> next and previous row, <kbd>n</kbd> <kbd>p</kbd> next and previous " +
     "block, <kbd>g</kbd> go to, <kbd>Home</kbd> <kbd>End</kbd></span>" +
-    '<a id="save">save the demo</a>';
+    '<a id="save" href="#">save the demo</a>';
   const printed = document.createElement("p");
   printed.id = "printed";
 
@@ -244,8 +365,8 @@
       notes.push("The demo has " + controllers + " controllers, more than " + MAX_TABLE_CONTROLLERS +
                  "; the block tables are left out.");
     }
-    if (bytes.length < HEADER_SIZE) {
-      notes.push("The demo ends after " + bytes.length + (bytes.length === 1 ? " byte" : " bytes") +
+    if (size < HEADER_SIZE) {
+      notes.push("The demo ends after " + size + (size === 1 ? " byte" : " bytes") +
                  ", inside its header; the missing header bytes are shown as 0xFF.");
     } else if (walk.endedEarly) {
       notes.push("The demo ends early, at offset " + walk.endOffset +
@@ -260,15 +381,20 @@
   const stats = {renders: 0, total: 0, max: 0};
 
   // The top of the sheet's rows in the document and the height of its
-  // sticky head, measured once and again when the window changes size: a
-  // scroll then makes the browser lay out nothing before the new lines are
-  // in.
-  const layout = {rowsTop: 0, head: 0};
+  // sticky head, measured once the page is first laid out and again when
+  // the window changes size: a scroll then makes the browser lay out
+  // nothing before the new lines are in. The first lines are built before
+  // that, from the top of the page, which needs no measure.
+  const layout = {rowsTop: 0, head: 0, measured: false};
   function measure() {
     layout.rowsTop = rowsBox.getBoundingClientRect().top + scrollY;
     layout.head = head.offsetHeight;
+    layout.measured = true;
   }
-  const rowsTop = () => layout.rowsTop;
+  const rowsTop = () => {
+    if (!layout.measured) measure();
+    return layout.rowsTop;
+  };
 
   // Where the window's rows begin, below the sticky head: in pixels of the
   // rows' box (the anchor), and in pixels of all lines (its place in the
@@ -276,7 +402,9 @@
   // then the anchor's whole range maps onto the lines' whole range, so the
   // last lines can be scrolled to as well.
   function anchor() {
-    return Math.max(0, scrollY + layout.head - rowsTop());
+    if (!layout.measured && scrollY === 0) return 0;
+    const top = rowsTop();
+    return Math.max(0, scrollY + layout.head - top);
   }
   function ranges() {
     const visible = Math.max(0, innerHeight - layout.head);
@@ -295,43 +423,47 @@
 
   let placedAt = NaN; // the offset the shown lines were placed with
 
-  // Places and builds the lines in and near the window, drops the others.
+  // Shows the lines in and near the window: the elements of lines gone
+  // from there are filled in again with the new ones, moved into place,
+  // and only what is left over is dropped.
   function render() {
     const started = performance.now();
     const at = anchor();
     const inDemo = placeInDemo(at);
-    const headLines = Math.ceil(layout.head / LINE);
-    const first = Math.max(0, Math.floor(inDemo / LINE) - headLines - MARGIN);
-    const last = Math.min(lineCount - 1, Math.floor((inDemo + innerHeight) / LINE) + MARGIN);
+    // Lines move in the box only when it is shorter than the lines: then
+    // every line is placed again.
+    const offset = at - inDemo;
+    const first = Math.max(0, Math.floor(inDemo / LINE) - MARGIN);
+    const last = Math.min(lineCount - 1, Math.floor((inDemo + innerHeight - layout.head) / LINE) + MARGIN);
+    const free = [];
     for (const [line, element] of shownLines) {
-      if (line < first || line > last) {
-        element.remove();
+      if (line < first || line > last || offset !== placedAt) {
+        free.push(element);
         shownLines.delete(line);
       }
     }
-    let html = "";
-    const added = [];
-    for (let line = first; line <= last; line++) {
-      if (!shownLines.has(line)) {
-        html += lineHtml(line, ' data-line="' + line + '"');
-        added.push(line);
-      }
-    }
-    if (html) {
-      rowsBox.insertAdjacentHTML("beforeend", html);
-      let element = rowsBox.lastElementChild;
-      for (let i = added.length - 1; i >= 0; i--, element = element.previousElementSibling) {
-        shownLines.set(added[i], element);
-      }
-    }
-    // Lines move in the box only when it is shorter than the lines;
-    // otherwise the new ones alone are placed.
-    const offset = at - inDemo;
-    const moved = offset !== placedAt;
     placedAt = offset;
-    for (const line of moved ? shownLines.keys() : added) {
-      shownLines.get(line).style.top = (line * LINE + offset) + "px";
+    let added = null;
+    for (let line = first; line <= last; line++) {
+      if (shownLines.has(line)) continue;
+      const where = lineAt(line);
+      const reused = free.findIndex(element => element.shape === where.cells);
+      let element;
+      if (reused >= 0) {
+        element = free[reused];
+        free[reused] = free[free.length - 1];
+        free.pop();
+      } else {
+        element = makeShape(where.cells);
+        added = added || document.createDocumentFragment();
+        added.appendChild(element);
+      }
+      fillLine(element, where);
+      element.style.top = line * LINE + offset + "px";
+      shownLines.set(line, element);
     }
+    for (const element of free) element.remove();
+    if (added) rowsBox.appendChild(added);
     showCurrentBlock(Math.min(lineCount - 1, Math.floor(inDemo / LINE)));
     const spent = performance.now() - started;
     stats.renders++;
@@ -344,7 +476,7 @@
     const index = line >= 0 && blocks.length ? blockOfLine(line) : -1;
     if (index === currentBlock) return;
     currentBlock = index;
-    current.innerHTML = index < 0 ? "" : barHtml(index, "").replace(/^<div class="bar">|<\/div>$/g, "");
+    current.innerHTML = index < 0 ? "" : barText(index);
   }
 
   // Scrolls so that `line` stands right below the sheet's head.
@@ -404,7 +536,12 @@
   const save = tools.querySelector("#save");
   const pageName = decodeURIComponent(location.pathname.split("/").pop() || "");
   save.download = (pageName.replace(/(\.view)?\.html?$/i, "") || "demo") + ".demo";
-  save.href = URL.createObjectURL(new Blob([bytes], {type: "application/octet-stream"}));
+  // The demo is decoded for the link when it is first used.
+  save.addEventListener("click", () => {
+    if (!save.href.startsWith("blob:")) {
+      save.href = URL.createObjectURL(new Blob([decodeAll()], {type: "application/octet-stream"}));
+    }
+  });
 
   // Print gives the lines in the window and says which.
   addEventListener("beforeprint", () => {
@@ -421,13 +558,16 @@
     measure();
     render();
   });
-  // The summary's fonts may change its height once they are in.
-  if (document.fonts) document.fonts.ready.then(() => {
+  render();
+  requestAnimationFrame(() => {
     measure();
     render();
+    // The summary's fonts may change its height once they are in.
+    if (document.fonts) document.fonts.ready.then(() => {
+      measure();
+      render();
+    });
   });
-  measure();
-  render();
 
   window.demoView = {
     controllers: controllers,
@@ -438,11 +578,7 @@
     blocks: () => blocks.map(b => ({word: hex8(b.word), rows: b.rows, entries: b.entries, shown: b.shown,
                                     line: b.line})),
     // The element of any line, as the window shows it, not in the page.
-    element: line => {
-      const holder = document.createElement("div");
-      holder.innerHTML = lineHtml(line, "");
-      return holder.firstElementChild;
-    },
+    element: lineElement,
     goTo: goTo,
     goToLine: goToLine,
     stats: stats,

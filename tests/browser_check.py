@@ -178,14 +178,29 @@ VIEW_CHECK_PAGE = """<!DOCTYPE html>
 <script>
 "use strict";
 const views = @VIEWS@;
-const iconOf = element => [...element.classList].find(c => c.startsWith("i-")).slice(2);
+const iconData = @ICON_DATA@; // the base64 of each icon's file -> its name
+
+// The icons an element draws, from its computed style: each background
+// layer's image known by its bytes, and the place of its left edge in the
+// cell.
+function drawn(element) {
+  const style = element.ownerDocument.defaultView.getComputedStyle(element);
+  const images = style.backgroundImage === "none" ? [] : style.backgroundImage.split(/,\s*(?=url\()/);
+  const places = style.backgroundPosition.split(",");
+  return images.map((image, i) => {
+    const data = /base64,([A-Za-z0-9+\/=]+)/.exec(image);
+    return {name: (data && iconData[data[1]]) || "?", left: parseFloat(style.left) + parseFloat(places[i])};
+  });
+}
 
 // A cell as "X-DIRECTION STRENGTH|Y-DIRECTION STRENGTH|BUTTONS", the buttons
-// and reserved texts sorted.
-function cell(element) {
-  const directions = [...element.querySelectorAll(".d")].map(iconOf);
+// and reserved texts sorted; a button drawn outside its lane (the left edge
+// of its heading, in `lanes`) shows as NAME@LEFT.
+function cell(element, lanes) {
+  const directions = [...element.querySelectorAll(".d")].map(d => drawn(d).map(icon => icon.name).join("+"));
   const strengths = [...element.querySelectorAll(".m")].map(m => m.textContent);
-  const buttons = [...element.querySelectorAll(".k")].map(iconOf)
+  const buttons = [...element.querySelectorAll(".k")].flatMap(drawn)
+    .map(icon => (icon.left === lanes[icon.name] ? icon.name : icon.name + "@" + icon.left))
     .concat([...element.querySelectorAll(".r u")].map(u => u.textContent.trim())).sort();
   return directions[0] + " " + strengths[0] + "|" + directions[1] + " " + strengths[1] + "|" + buttons.join(",");
 }
@@ -194,15 +209,27 @@ function inspect(name, frame) {
   const doc = frame.contentDocument;
   const view = frame.contentWindow.demoView;
   if (!view) return {name: name, problems: ["the view's script did not run"]};
+  // Each button's lane: the left edge of its heading in the cell.
+  const laneOf = {};
+  const heading = doc.querySelector("#lanes .c");
+  for (const icon of heading ? heading.querySelectorAll("[title]") : []) {
+    laneOf[drawn(icon)[0].name] = parseFloat(icon.style.left);
+  }
+  // The lines are built by the view's own code into a hidden holder of its
+  // page, a block at a time, so that the page's rules apply to them.
+  const holder = doc.createElement("div");
+  holder.hidden = true;
+  doc.body.appendChild(holder);
   const blocks = view.blocks().map(block => {
     const bar = view.element(block.line);
-    const rows = [];
-    for (let row = 0; row < block.shown; row++) {
-      const element = view.element(block.line + 1 + row);
-      rows.push([element.classList.contains("switch"), [...element.querySelectorAll(".c")].map(cell)]);
-    }
+    const elements = [];
+    for (let row = 0; row < block.shown; row++) elements.push(view.element(block.line + 1 + row));
+    holder.replaceChildren(...elements);
+    const rows = elements.map(element => [element.classList.contains("switch"),
+                                           [...element.querySelectorAll(".c")].map(c => cell(c, laneOf))]);
     return {word: bar.querySelector(".w").textContent, size: bar.querySelector(".s").textContent, rows: rows};
   });
+  holder.remove();
   const lanes = doc.querySelectorAll("#lanes .c");
   const width = lanes.length ? lanes[lanes.length - 1].getBoundingClientRect().right : 0;
   return {
@@ -214,10 +241,27 @@ function inspect(name, frame) {
     width: width,
     shown: doc.querySelectorAll("#rows > *").length,
     lines: view.lineCount,
-    save: doc.getElementById("save").href.startsWith("blob:"),
+    saved: saved(doc),
     blocks: blocks,
     problems: [],
   };
+}
+
+// What the view's save link hands back, as base64: the page's own click
+// listener runs, without the download. Read at once, so that the checking
+// page's load event waits for it.
+function saved(doc) {
+  const save = doc.getElementById("save");
+  save.dispatchEvent(new Event("click"));
+  if (!save.href.startsWith("blob:")) return null;
+  const request = new XMLHttpRequest();
+  request.open("GET", save.href, false);
+  request.overrideMimeType("text/plain; charset=x-user-defined");
+  request.send();
+  let binary = "";
+  const text = request.responseText;
+  for (let i = 0; i < text.length; i++) binary += String.fromCharCode(text.charCodeAt(i) & 0xff);
+  return btoa(binary);
 }
 
 function load(name) {
@@ -384,11 +428,17 @@ def write_views(args, site, shapes):
             if done.returncode != 0:
                 raise RuntimeError("demo2html %s failed (%d): %s" % (" ".join(command), done.returncode,
                                                                      done.stderr))
-        with open(demo, "rb") as original, open(os.path.join(folder, name + ".view.htm"), "rb") as page:
-            found = re.search(rb'<script type="application/octet-stream" id="demo">([A-Za-z0-9+/=]*)</script>',
-                              page.read())
-            if not found or base64.b64decode(found.group(1)) != original.read():
+        with open(demo, "rb") as original:
+            if demo_bytes_in(os.path.join(folder, name + ".view.htm")) != original.read():
                 raise RuntimeError("the view of %s does not hold the demo's bytes" % demo)
+
+
+def demo_bytes_in(view):
+    """The demo's bytes that a view page carries, or None."""
+    with open(view, "rb") as page:
+        found = re.search(rb'<script type="application/octet-stream" id="demo">([A-Za-z0-9+/=]*)</script>',
+                          page.read())
+    return base64.b64decode(found.group(1)) if found else None
 
 
 def report_says(report):
@@ -454,7 +504,8 @@ def view_problems(results, folder, engine):
                                                                                      report_row))
         if result["width"] > 1600 and result["lanes"] == 4:
             problems.append("%s: four controllers take %d pixels, more than 1600" % (name, result["width"]))
-        if not result["save"]:
+        if result["saved"] is None or base64.b64decode(result["saved"]) != demo_bytes_in(
+                os.path.join(folder, result["name"])):
             problems.append(name + ": the save link does not hand the demo back")
         if result["shown"] > 200:
             problems.append("%s: %d lines in the page at once, of %d" % (name, result["shown"], result["lines"]))
@@ -528,6 +579,15 @@ def check_firefox_views(firefox, args, server, example_view):
     return problems
 
 
+def icon_data(args):
+    """The base64 of each icon the project ships, and the icon's name."""
+    data = {}
+    for name in ICONS:
+        with open(os.path.join(args.res, name + ".png"), "rb") as icon:
+            data[base64.b64encode(icon.read()).decode()] = name
+    return data
+
+
 def check(args, chromium):
     if os.path.exists(args.work):
         shutil.rmtree(args.work)
@@ -540,7 +600,8 @@ def check(args, chromium):
 
     views = sorted(name for name in os.listdir(os.path.join(site, "views")) if name.endswith(".view.htm"))
     with open(os.path.join(site, "views", "check.html"), "w", encoding="utf-8") as page:
-        page.write(VIEW_CHECK_PAGE.replace("@VIEWS@", json.dumps(views)).replace("@REPORT_FUNCTION@", REPORT_FUNCTION))
+        page.write(VIEW_CHECK_PAGE.replace("@VIEWS@", json.dumps(views))
+                   .replace("@ICON_DATA@", json.dumps(icon_data(args))).replace("@REPORT_FUNCTION@", REPORT_FUNCTION))
 
     os.makedirs(args.screenshots, exist_ok=True)
     with Server(site) as server:
