@@ -277,8 +277,10 @@ int give_report_its_name(target& out, const product& made, std::string& why)
 
 // ---------------------------------------------------------------- writing
 
-// Tells the user what the report could not show of the demo.
-void warn_about(const report::outcome& outcome, const std::string& demo_name, const console_side& console)
+// Tells the user what the report, or the view (the `noun`), could not show
+// of the demo.
+void warn_about(const report::outcome& outcome, const std::string& demo_name, const std::string& noun,
+                const console_side& console)
 {
     const auto warn = [&](const std::string& text) { console.tell(message::warning, text); };
     if (outcome.tables_left_out) {
@@ -287,14 +289,14 @@ void warn_about(const report::outcome& outcome, const std::string& demo_name, co
     }
     if (outcome.read_error != 0) {
         warn("reading " + quoted(demo_name) + " failed at offset " + std::to_string(outcome.end_offset) + ": " +
-             files::error_text(outcome.read_error) + "; the report ends with what was read before");
+             files::error_text(outcome.read_error) + "; the " + noun + " ends with what was read before");
     } else if (outcome.header_bytes < demo::first_block_offset) {
         warn(quoted(demo_name) + " ends after " + std::to_string(outcome.header_bytes) +
              (outcome.header_bytes == 1 ? " byte" : " bytes") +
              ", inside its header; the missing header bytes are shown as 0xFF");
     } else if (outcome.ended_early) {
         warn(quoted(demo_name) + " ends early, at offset " + std::to_string(outcome.end_offset) +
-             ", before the zero word that closes its command blocks; the report shows what was read (" +
+             ", before the zero word that closes its command blocks; the " + noun + " shows what was read (" +
              std::to_string(outcome.blocks) + (outcome.blocks == 1 ? " block)" : " blocks)"));
     }
 }
@@ -349,7 +351,7 @@ bool write_report(demo_file& demo, target& out, const product& made, const conso
     }
     demo.stream = nullptr;
     out.made.stream = nullptr; // closed with the report
-    warn_about(outcome, demo.label, console);
+    warn_about(outcome, demo.label, made.noun, console);
     std::string why;
     int error = written ? 0 : outcome.write_error;
     if (written && out.temporary) {

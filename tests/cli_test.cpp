@@ -1060,6 +1060,7 @@ TEST(CliWarnings, NameWhatTheReportLeavesOut)
     struct warning_case {
         std::string demo;
         std::string piece;
+        bool view = false;
     };
     demo_builder::header_fields many;
     many.controllers = 300;
@@ -1073,15 +1074,22 @@ TEST(CliWarnings, NameWhatTheReportLeavesOut)
          "warning: 'w.bin' ends early, at offset 232, before the zero word that closes its command "
          "blocks; the report shows what was read (0 blocks)"},
         {worked_demo().substr(0, 100), "warning: 'w.bin' ends after 100 bytes, inside its header"},
+        {cut,
+         "warning: 'w.bin' ends early, at offset 244, before the zero word that closes its command blocks; the view "
+         "shows what was read (1 block)",
+         true},
     };
     for (const warning_case& c : cases) {
         const fs::path folder = test_support::scratch_folder("cli_warn");
         write_file(folder / "w.bin", c.demo);
-        const run_result result = run(folder, {"w.bin"}, "");
+        const std::string page = c.view ? "w.view.htm" : "w.htm";
+        const run_result result =
+            run(folder, c.view ? std::vector<std::string>{"--view", "w.bin"} : std::vector<std::string>{"w.bin"}, "");
         EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.out, done("w.htm"));
+        EXPECT_EQ(result.out, done(page));
         EXPECT_NE(result.err.find("demo2html: " + c.piece), std::string::npos) << result.err;
-        EXPECT_EQ(read_file(folder / "w.htm"), test_support::render(c.demo));
+        EXPECT_EQ(read_file(folder / page),
+                  c.view ? test_support::view_of(c.demo, nullptr) : test_support::render(c.demo));
     }
 }
 
