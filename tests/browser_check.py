@@ -205,6 +205,27 @@ function cell(element, lanes) {
   return directions[0] + " " + strengths[0] + "|" + directions[1] + " " + strengths[1] + "|" + buttons.join(",");
 }
 
+// After jumps to places across the demo, each line in the window, its
+// element filled in again from another line's, must be that line as the
+// view's element() makes it anew. A line is 24 pixels from the rows' top.
+function scrolledProblems(frame, view) {
+  const problems = [];
+  const count = view.lineCount;
+  for (const place of [count - 1, 0, 1, count >> 1, Math.floor(count / 3), count - 40, 7]) {
+    if (place < 0 || place >= count) continue;
+    view.goToLine(place);
+    frame.contentWindow.dispatchEvent(new Event("scroll"));
+    for (const element of frame.contentDocument.querySelectorAll("#rows > *")) {
+      const fresh = view.element(Math.round(parseFloat(element.style.top) / 24));
+      if (element.className !== fresh.className || element.innerHTML !== fresh.innerHTML) {
+        problems.push("after going to line " + place + " the window shows " + element.outerHTML + ", not " +
+                      fresh.outerHTML);
+      }
+    }
+  }
+  return problems.slice(0, 3);
+}
+
 function inspect(name, frame) {
   const doc = frame.contentDocument;
   const view = frame.contentWindow.demoView;
@@ -243,7 +264,7 @@ function inspect(name, frame) {
     lines: view.lineCount,
     saved: saved(doc),
     blocks: blocks,
-    problems: [],
+    problems: scrolledProblems(frame, view),
   };
 }
 
