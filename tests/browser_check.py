@@ -66,7 +66,8 @@ function paintsTopAndBottom(image) {
   return quarter > 0 && visible(0) && visible(canvas.height - quarter);
 }
 
-function inspect(name, doc) {
+function inspect(name, frame) {
+  const doc = frame.contentDocument;
   const problems = [];
   const view = doc.defaultView;
   const style = (element, pseudo) => view.getComputedStyle(element, pseudo || null);
@@ -133,28 +134,33 @@ function inspect(name, doc) {
   };
 }
 
-function load(name) {
+@LOAD_FUNCTION@
+@REPORT_FUNCTION@
+Promise.all(reports.map(name => load(name, 1000)))
+  .then(report)
+  .catch(error => report({error: String(error)}));
+</script></body></html>
+"""
+
+# Both checking pages open each page in a frame of WIDTH pixels, inspect it
+# once it has loaded, and drop the frame.
+LOAD_FUNCTION = """function load(name, width) {
   return new Promise(resolve => {
     const frame = document.createElement("iframe");
-    frame.style.width = "1000px";
+    frame.style.width = width + "px";
     frame.style.height = "700px";
     frame.onload = () => {
       try {
-        resolve(inspect(name, frame.contentDocument));
+        resolve(inspect(name, frame));
       } catch (error) {
         resolve({name: name, problems: [String(error)]});
       }
+      frame.remove();
     };
     frame.src = name;
     document.body.appendChild(frame);
   });
 }
-
-@REPORT_FUNCTION@
-Promise.all(reports.map(load))
-  .then(report)
-  .catch(error => report({error: String(error)}));
-</script></body></html>
 """
 
 # Both checking pages write their verdict into the page; with "?post", as for
@@ -285,26 +291,9 @@ function saved(doc) {
   return btoa(binary);
 }
 
-function load(name) {
-  return new Promise(resolve => {
-    const frame = document.createElement("iframe");
-    frame.style.width = "1600px";
-    frame.style.height = "700px";
-    frame.onload = () => {
-      try {
-        resolve(inspect(name, frame));
-      } catch (error) {
-        resolve({name: name, problems: [String(error)]});
-      }
-      frame.remove();
-    };
-    frame.src = name;
-    document.body.appendChild(frame);
-  });
-}
-
+@LOAD_FUNCTION@
 @REPORT_FUNCTION@
-views.reduce((done, name) => done.then(all => load(name).then(one => all.concat([one]))), Promise.resolve([]))
+views.reduce((done, name) => done.then(all => load(name, 1600).then(one => all.concat([one]))), Promise.resolve([]))
   .then(report)
   .catch(error => report({error: String(error)}));
 </script></body></html>
@@ -617,12 +606,13 @@ def check(args, chromium):
     write_reports(args, site)
     with open(os.path.join(site, "check.html"), "w", encoding="utf-8") as page:
         page.write(CHECK_PAGE.replace("@REPORTS@", json.dumps(REPORTS)).replace("@ICONS@", json.dumps(ICONS))
-                   .replace("@REPORT_FUNCTION@", REPORT_FUNCTION))
+                   .replace("@LOAD_FUNCTION@", LOAD_FUNCTION).replace("@REPORT_FUNCTION@", REPORT_FUNCTION))
 
     views = sorted(name for name in os.listdir(os.path.join(site, "views")) if name.endswith(".view.htm"))
     with open(os.path.join(site, "views", "check.html"), "w", encoding="utf-8") as page:
         page.write(VIEW_CHECK_PAGE.replace("@VIEWS@", json.dumps(views))
-                   .replace("@ICON_DATA@", json.dumps(icon_data(args))).replace("@REPORT_FUNCTION@", REPORT_FUNCTION))
+                   .replace("@ICON_DATA@", json.dumps(icon_data(args))).replace("@LOAD_FUNCTION@", LOAD_FUNCTION)
+                   .replace("@REPORT_FUNCTION@", REPORT_FUNCTION))
 
     os.makedirs(args.screenshots, exist_ok=True)
     with Server(site) as server:
