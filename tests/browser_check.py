@@ -40,7 +40,7 @@ import threading
 
 SKIPPED = 77
 ICONS = "SLT SRT SDN SUP CLT CRT CDN CUP R L LT RT DN UP S Z B A".split()
-REPORTS = ["example.htm", "every_icon.htm"]
+REPORTS = ["example.htm", "every_icon.htm", "every_byte.htm"]
 WINDOW = "1000,760"
 
 # Runs inside the browser: inspects each report in a frame of its own and puts
@@ -104,6 +104,31 @@ function inspect(name, frame) {
   const numbered = doc.querySelector("tr + tr");
   if (!numbered || style(numbered, "::before").content !== "counter(row)") {
     problems.push("rows are not numbered");
+  }
+
+  // Each button stands at one place from its cell's right edge in every row
+  // of its table, clear of the cells' texts, its lane as far from the next as
+  // 22 px per heading icon.
+  const text = doc.createRange();
+  for (const table of [...doc.querySelectorAll("table")].filter(t => t.querySelector("th"))) {
+    const order = style(table.querySelector("th")).backgroundImage.split(",").map(url => /(\w+)\.png/.exec(url)[1]);
+    const places = order.map(() => new Set());
+    let textEnd = -Infinity;
+    for (const td of table.querySelectorAll("td")) {
+      const right = td.getBoundingClientRect().right;
+      for (const image of td.querySelectorAll("img")) {
+        const lane = order.indexOf(/(\w+)\.png$/.exec(image.getAttribute("src"))[1]);
+        if (lane >= 0) places[lane].add(Math.round(image.getBoundingClientRect().left - right - 22 * lane));
+      }
+      for (const node of [...td.childNodes].filter(n => n.nodeType === Node.TEXT_NODE)) {
+        text.selectNode(node);
+        textEnd = Math.max(textEnd, text.getBoundingClientRect().right - right);
+      }
+    }
+    const lanes = new Set(places.flatMap(set => [...set]));
+    if (lanes.size > 1 || [...lanes].some(place => place < textEnd - 0.5)) {
+      problems.push("buttons out of their lanes: " + places.map((set, i) => order[i] + "@" + [...set]).join(" ") + ", texts end at " + textEnd);
+    }
   }
 
   const images = [...doc.images];
@@ -404,7 +429,8 @@ def write_reports(args, site):
     shapes = os.path.join(site, "..", "shapes")
     os.makedirs(shapes)
     subprocess.run([args.make_demo, "--shapes", shapes], check=True)
-    demos = {"example.htm": args.example, "every_icon.htm": os.path.join(shapes, "every_icon.demo")}
+    demos = {"example.htm": args.example, "every_icon.htm": os.path.join(shapes, "every_icon.demo"),
+             "every_byte.htm": os.path.join(shapes, "every_byte.demo")}
     for report, demo in demos.items():
         done = subprocess.run([args.demo2html, demo, os.path.join(site, report)], stdin=subprocess.DEVNULL,
                               capture_output=True, text=True)
