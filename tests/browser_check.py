@@ -131,6 +131,20 @@ function inspect(name, frame) {
     }
   }
 
+  // Half way down a table taller than the frame, its bar and headings stay
+  // at the top of the window and show there over the rows.
+  const tall = [...doc.querySelectorAll("table")].find(t => t.querySelector("th") && t.offsetHeight > 2 * view.innerHeight);
+  if (tall) {
+    view.scrollTo(0, tall.getBoundingClientRect().top + view.scrollY + tall.offsetHeight / 2);
+    const head = tall.querySelector("th").getBoundingClientRect();
+    const bar = doc.elementFromPoint(head.left + 4, 4);
+    if (!bar || bar.closest("body > b, body > i") === null || !tall.querySelector("th").contains(doc.elementFromPoint(head.left + 4, head.top + 4)) ||
+        Math.abs(head.top - doc.querySelector("body > b").getBoundingClientRect().bottom) > 1) {
+      problems.push("half way down a table its bar and headings are not at the top: headings at " + head.top);
+    }
+    view.scrollTo(0, 0);
+  }
+
   const images = [...doc.images];
   const seen = new Set();
   for (const image of images) {
