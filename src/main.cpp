@@ -159,7 +159,7 @@ int main(int argc, char** argv)
     }
     outputs::request asked;
     if (!args.empty() && args[0] == "--view") {
-        asked.view = true;
+        asked.writes = outputs::kind::view;
         args.erase(args.begin());
     }
     if (!args.empty() && args[0] == "--") {

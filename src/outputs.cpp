@@ -567,7 +567,7 @@ bool names_several_demos(const std::vector<std::string>& names)
 
 int convert(const request& asked, const console_side& console)
 {
-    const product& made = asked.view ? view_product : report_product;
+    const product& made = asked.writes == kind::view ? view_product : report_product;
     return names_several_demos(asked.names) ? convert_several(asked, made, console) : convert_one(asked, made, console);
 }
 

@@ -35,12 +35,18 @@ struct console_side {
                                                            // false when standard input ended
 };
 
+// What the run writes for each demo.
+enum class kind {
+    report, // the HTML report, with res/ beside it
+    view,   // the view page, one self-contained file
+};
+
 // What to convert: the names given, and whether names may be asked for on
 // standard input (when none were given, or it is a terminal).
 struct request {
     std::vector<std::string> names;
     bool may_ask = true;
-    bool view = false; // a view page for each demo instead of its report
+    kind writes = kind::report; // what is written for each demo
 };
 
 // Converts the demos of `asked`: one demo, named alone or with its report's
