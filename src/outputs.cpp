@@ -48,14 +48,27 @@ std::string cannot_open(const std::string& name, const char* how, int error)
 // What the run writes for each demo, and how it is named in messages.
 struct product {
     const char* noun;
-    int (*write)(std::FILE* demo, std::FILE* out, report::outcome* result);
+    // Writes it for the demo read from `demo`, which the user named `demo_name`
+    // ("-" for standard input).
+    int (*write)(std::FILE* demo, std::FILE* out, std::string_view demo_name, report::outcome* result);
     std::string (*name_for)(std::string_view demo_name);
+    bool (*replaces)(std::string_view first_bytes); // whether a file that begins so may be replaced by it
     bool with_resources;  // res/ goes beside it
     bool binary;          // its bytes are written as they are, where text mode would change them
     const char* not_ours; // why a file of the user's is not replaced
 };
 
 std::string report_name_for(std::string_view demo_name) { return console::report_name_for(demo_name); }
+
+int write_report_page(std::FILE* demo, std::FILE* out, std::string_view /*demo_name*/, report::outcome* result)
+{
+    return report::unmush(demo, out, result);
+}
+
+int write_view_page(std::FILE* demo, std::FILE* out, std::string_view /*demo_name*/, report::outcome* result)
+{
+    return view::write_view(demo, out, result);
+}
 
 // NAME.view.htm where the report is NAME.htm.
 std::string view_name_for(std::string_view demo_name)
@@ -64,9 +77,10 @@ std::string view_name_for(std::string_view demo_name)
     return name.insert(name.size() - std::string_view(".htm").size(), ".view");
 }
 
-const product report_product = {"report", report::unmush, report_name_for, true, false, "it is not a report"};
+const product report_product = {
+    "report", write_report_page, report_name_for, may_be_replaced, true, false, "it is not a report"};
 const product view_product = {
-    "view", view::write_view, view_name_for, false, true, "it is neither a report nor a view"};
+    "view", write_view_page, view_name_for, may_be_replaced, false, true, "it is neither a report nor a view"};
 
 // ---------------------------------------------------------------- the demo
 
@@ -74,12 +88,14 @@ const product view_product = {
 struct demo_file {
     std::FILE* stream = nullptr;
     std::string label; // its name, or what standard input is called
+    std::string given; // its name as given, "-" for standard input
 };
 
 void open_demo(const std::string& name, demo_file& demo, std::string& why)
 {
     int error = 0;
     demo.label = is_standard_stream(name) ? standard_input_label : name;
+    demo.given = name;
     demo.stream = is_standard_stream(name) ? files::standard_input(error) : files::open_demo(name, error);
     if (demo.stream == nullptr) {
         why = cannot_open(demo.label, "reading", error);
@@ -142,7 +158,7 @@ std::string refusal_by_content(const std::string& name, const product& made)
     if (const int error = files::read_start(name, first_bytes_told(), start); error != 0) {
         return "will not replace " + quoted(name) + ": cannot tell whether it is a report: " + files::error_text(error);
     }
-    return may_be_replaced(start) ? "" : "will not replace " + quoted(name) + ": " + made.not_ours;
+    return made.replaces(start) ? "" : "will not replace " + quoted(name) + ": " + made.not_ours;
 }
 
 // The folder of a temporary file, as messages name it.
@@ -344,7 +360,7 @@ bool write_report(demo_file& demo, target& out, const product& made, const conso
     outcome.write_error = made.binary ? files::write_as_binary(out.stream) : 0;
     bool written = outcome.write_error == 0;
     if (written) {
-        written = made.write(demo.stream, out.stream, &outcome) == 0;
+        written = made.write(demo.stream, out.stream, demo.given, &outcome) == 0;
     } else {
         std::fclose(demo.stream);
         std::fclose(out.stream);
