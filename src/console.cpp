@@ -1,6 +1,7 @@
 #include "console.h"
 
 #include <algorithm>
+#include <string>
 
 namespace console {
 
@@ -42,6 +43,46 @@ std::optional<std::string> unquoted(std::string_view name)
         return std::string(name.substr(1, name.size() - 2));
     }
     return std::nullopt;
+}
+
+namespace {
+
+#ifdef _WIN32
+// The characters a name may hold and still be given bare to the shell.
+constexpr std::string_view bare_characters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-.,/+:@\\";
+
+// cmd and PowerShell both take a name in double quotes as it stands, and no
+// Windows name holds one.
+std::string quoted_for_shell(std::string_view name) { return std::string(1, '"').append(name).append(1, '"'); }
+#else
+constexpr std::string_view bare_characters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-.,/+:@%=";
+
+// In double quotes where the shell reads none of the name's characters
+// there, else in single quotes, each ' written as '\''.
+std::string quoted_for_shell(std::string_view name)
+{
+    if (name.find_first_of("$`\\\"!") == std::string_view::npos) {
+        return std::string(1, '"').append(name).append(1, '"');
+    }
+    std::string quoted(1, '\'');
+    for (const char c : name) {
+        quoted.append(c == '\'' ? std::string_view("'\\''") : std::string_view(&c, 1));
+    }
+    return quoted.append(1, '\'');
+}
+#endif
+
+} // namespace
+
+std::string shell_quoted(std::string_view name)
+{
+    std::string dashless;
+    if (name.starts_with('-')) {
+        dashless = {'.', path_separator};
+    }
+    dashless.append(name);
+    const bool bare = !dashless.empty() && dashless.find_first_not_of(bare_characters) == std::string::npos;
+    return bare ? dashless : quoted_for_shell(dashless);
 }
 
 } // namespace console

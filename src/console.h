@@ -38,6 +38,12 @@ std::string report_name_for(std::string_view demo_name, std::string_view separat
 // the name inside the quotes. Nothing for any other name.
 std::optional<std::string> unquoted(std::string_view name);
 
+// `name` as a command line of this system's shell takes it back as one
+// argument: bare when it holds nothing the shell reads, else quoted; a
+// relative name that begins with a dash is given as ./-name, so that it is
+// not taken for an option.
+std::string shell_quoted(std::string_view name);
+
 // The program's arguments, without its own name, as UTF-8 strings. Called
 // first: on Windows it also leaves standard error unbuffered, so that every
 // message reaches a file or a pipe before the prompt that follows it.

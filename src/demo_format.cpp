@@ -105,4 +105,22 @@ bool next_word(word_reader& reader, unsigned char* out)
     return true;
 }
 
+bool skip_words(word_reader& reader, std::uint64_t count)
+{
+    while (count > 0) {
+        if (reader.pos == reader.len) {
+            refill(reader);
+        }
+        const std::uint64_t whole = (reader.len - reader.pos) / word_size;
+        if (whole == 0) {
+            return false;
+        }
+        const std::uint64_t taken = std::min(whole, count);
+        reader.pos += taken * word_size;
+        reader.offset += taken * word_size;
+        count -= taken;
+    }
+    return true;
+}
+
 } // namespace demo

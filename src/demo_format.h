@@ -93,4 +93,8 @@ void start_reader(word_reader& reader, std::FILE* file, std::uint64_t offset);
 // the demo ends (or fails) before four more bytes could be read.
 bool next_word(word_reader& reader, unsigned char* out);
 
+// Passes over the next `count` words unread; returns false when the demo ends
+// (or fails) before all of them, the reader then standing at its end.
+bool skip_words(word_reader& reader, std::uint64_t count);
+
 } // namespace demo

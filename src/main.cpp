@@ -1,9 +1,7 @@
 // demo2html: turns a recorded demo into an HTML report.
 //
-//   demo2html [--] [DEMO [REPORT]]
-//   demo2html [--] DEMO DEMO...
-//   demo2html --view [--] DEMO [PAGE] | --view [--] DEMO DEMO...
-//   demo2html --help | -h | --version
+//   demo2html [OPTION]... [--] [DEMO [REPORT]]
+//   demo2html [OPTION]... [--] DEMO DEMO...
 //
 // The console side of the program: the options, the prompts' answers from
 // standard input, the message lines and the exit status. Where each report
@@ -26,25 +24,31 @@
 namespace {
 
 // '@' stands for the system's folder separator.
-constexpr const char* usage = R"(Usage: demo2html [DEMO [REPORT]]
-       demo2html DEMO DEMO...
-       demo2html --view DEMO [PAGE] | --view DEMO DEMO...
-       demo2html -- DEMO [REPORT]
-       demo2html --help | -h | --version
+constexpr const char* usage = R"(Usage: demo2html [OPTION] [DEMO [REPORT]]
+       demo2html [OPTION] DEMO DEMO...
 
-Turns the recorded game demo DEMO into an HTML report. Use -- before a DEMO
-whose name starts with a dash.
+Turns the recorded game demo DEMO into an HTML report.
+
+Options, wherever they stand before "--":
+  --view      write a view page instead of the report: one file that holds
+              its script, its stylesheet, the icons and the demo itself,
+              and opens at once in a browser at any length, a lane per
+              button; NAME.view.htm where the report would be NAME.htm
+  --help, -h  show this text and do nothing else
+  --version   show the program's version
+  --          end the options: a name after it may begin with a dash
+              (or give such a name as ./-name)
 
 The report is REPORT, or else DEMO's file name cut at its first full stop
 with ".htm" appended, in DEMO's folder: runs@dam.demo gives runs@dam.htm.
 An earlier report is replaced once the new one is complete; a file that is
-not a report, and the demo itself, never are.
+not a report, and the demo itself, never are. A view replaces only an
+earlier view, a report only an earlier report (or an empty file).
 
 "-" as DEMO reads the demo from standard input, and alone writes its report
 to standard output (demo2html - < run.demo > run.htm); "-" as REPORT writes
-the report to standard output. A file named "-" is "./-". A report to a pipe
-or a device, or to one of the program's own descriptors (/dev/stdout), is
-written through as it is.
+the report to standard output. A report to a pipe or a device, or to one
+of the program's own descriptors (/dev/stdout), is written through as it is.
 
 Without DEMO, asks for its name. When DEMO cannot be opened, or REPORT
 cannot be written, asks for another only when standard input is a terminal
@@ -59,16 +63,21 @@ next goes on, without asking.
 The report shows its stylesheet and icons from a folder res@ beside it:
 those that are missing there are written, and existing files are kept.
 
---view writes, instead of the report, a view page: one file that holds
-its script, its stylesheet, the icons and the demo itself, and opens at
-once in a browser at any length, a lane per button. It is PAGE, or
-NAME.view.htm where the report would be NAME.htm; the rules of the
-report's name hold for it, and an earlier view is replaced as a report is.
+Exit status:
+  0    every report was written, each from a whole demo
+  1    a report was not written, or standard input ended at a prompt
+  2    the command line is wrong (an unknown option, two kinds of output)
+  3    every report was written, but a demo was cut short: it ends inside
+       its header or before the zero word that closes its blocks (the
+       report shows all there is)
+  130, 143, 129  interrupted (Ctrl+C, a termination, a closed terminal),
+       which leaves the earlier report as it was
 
-Exit status: 0 when every report was written completely; 1 when one was
-not, or when standard input ended while a name was asked for; 130, 143 or
-129 when interrupted (Ctrl+C, a termination, a closed terminal), which
-leaves the earlier report as it was.
+Examples:
+  demo2html run.demo                 run.htm, with res@ beside it
+  demo2html --view run.demo          run.view.htm, one file
+  demo2html runs@*.demo              a report beside each demo
+  demo2html - < run.demo | gzip > run.htm.gz
 )";
 
 // Every message goes to standard error as one line that starts with the
@@ -113,14 +122,95 @@ int finish_output()
     return 0;
 }
 
-bool is_help_option(std::string_view arg)
-{
+// ---------------------------------------------------------------- options
+
+// The exit status of a wrong command line.
+constexpr int usage_status = 2;
+
+enum class action { convert, help, version };
+
+// What an option asks for: to show a text, or what is written for each demo.
+struct option {
+    std::string_view name;
+    action does;
+    outputs::kind writes;
+};
+
+constexpr option options[] = {
+    {"--help", action::help, outputs::kind::report},       {"-h", action::help, outputs::kind::report},
 #ifdef _WIN32
-    if (arg == "/?") {
-        return true;
-    }
+    {"/?", action::help, outputs::kind::report},
 #endif
-    return arg == "--help" || arg == "-h";
+    {"--version", action::version, outputs::kind::report}, {"--view", action::convert, outputs::kind::view},
+};
+
+// The option's name as the messages give it.
+std::string option_name(outputs::kind writes)
+{
+    for (const option& o : options) {
+        if (o.does == action::convert && o.writes == writes) {
+            return std::string(o.name);
+        }
+    }
+    return "";
+}
+
+const option* option_named(std::string_view arg)
+{
+    const auto found =
+        std::find_if(std::begin(options), std::end(options), [&](const option& o) { return o.name == arg; });
+    return found != std::end(options) ? found : nullptr;
+}
+
+// True when `arg`, standing before "--", is an option: it begins with a
+// dash ("-" alone names standard input), or it is one of the options'
+// names ("/?").
+bool is_option(std::string_view arg) { return (arg.size() > 1 && arg.front() == '-') || option_named(arg) != nullptr; }
+
+// The command line, read: what it asks for, and the names.
+struct command_line {
+    action does = action::convert;
+    outputs::kind writes = outputs::kind::report;
+    std::vector<std::string> names;
+    std::string error; // why the command line is wrong, "" when it is not
+};
+
+// Reads the options wherever they stand before "--", and the names. An
+// option given twice counts once; a help or version option wins over the
+// rest, an unknown option or two kinds of output are an error.
+command_line read_command_line(const std::vector<std::string>& args)
+{
+    command_line given;
+    bool kind_chosen = false;
+    bool ended = false;
+    for (const std::string& arg : args) {
+        if (ended || !is_option(arg)) {
+            given.names.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            ended = true;
+            continue;
+        }
+        const option* known = option_named(arg);
+        if (known == nullptr) {
+            if (given.error.empty()) {
+                given.error = "unknown option '" + arg + "'; demo2html --help lists them";
+            }
+            continue;
+        }
+        if (known->does != action::convert) {
+            given.does = given.does == action::help ? action::help : known->does;
+            continue;
+        }
+        if (kind_chosen && given.writes != known->writes && given.error.empty()) {
+            given.error = option_name(given.writes) + " and " + std::string(known->name) +
+                          " cannot be given together: a run writes one kind of file";
+        }
+        given.writes = known->writes;
+        kind_chosen = true;
+    }
+    return given;
 }
 
 #ifdef _WIN32
@@ -148,25 +238,23 @@ std::string usage_text()
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args = console::arguments(argc, argv);
-    if (!args.empty() && is_help_option(args[0])) {
+    const command_line given = read_command_line(console::arguments(argc, argv));
+    if (given.does == action::help) {
         show(usage_text());
         return finish_output();
     }
-    if (!args.empty() && args[0] == "--version") {
+    if (given.does == action::version) {
         show("demo2html " DEMO2HTML_VERSION "\n");
         return finish_output();
     }
+    if (!given.error.empty()) {
+        tell(outputs::message::error, given.error);
+        return usage_status;
+    }
     outputs::request asked;
-    if (!args.empty() && args[0] == "--view") {
-        asked.writes = outputs::kind::view;
-        args.erase(args.begin());
-    }
-    if (!args.empty() && args[0] == "--") {
-        args.erase(args.begin());
-    }
+    asked.writes = given.writes;
     std::vector<std::string> unmatched;
-    args = console::with_wildcards_resolved(args, unmatched);
+    std::vector<std::string> args = console::with_wildcards_resolved(given.names, unmatched);
     for (const std::string& pattern : unmatched) {
         tell(outputs::message::error, "no file matches '" + pattern + "'");
     }
@@ -178,7 +266,7 @@ int main(int argc, char** argv)
     // Without the files a pattern stood for, the names would not say which is
     // a demo and which a report: nothing is converted.
     const int converted = unmatched.empty() ? outputs::convert(asked, side) : 1;
-    const int status = std::max(converted, finish_output());
+    const int status = outputs::worse_status(converted, finish_output());
     console::wait_for_key();
     return status;
 }

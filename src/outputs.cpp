@@ -53,7 +53,7 @@ struct product {
     int (*write)(std::FILE* demo, std::FILE* out, std::string_view demo_name, report::outcome* result);
     std::string (*name_for)(std::string_view demo_name);
     bool (*replaces)(std::string_view first_bytes); // whether a file that begins so may be replaced by it
-    bool with_resources;  // res/ goes beside it
+    bool with_resources;                            // res/ goes beside it
     bool binary;          // its bytes are written as they are, where text mode would change them
     const char* not_ours; // why a file of the user's is not replaced
 };
@@ -77,8 +77,8 @@ std::string view_name_for(std::string_view demo_name)
     return name.insert(name.size() - std::string_view(".htm").size(), ".view");
 }
 
-const product report_product = {
-    "report", write_report_page, report_name_for, may_be_replaced, true, false, "it is not a report"};
+const product report_product = {"report", write_report_page,   report_name_for, may_be_replaced, true,
+                                false,    "it is not a report"};
 const product view_product = {
     "view", write_view_page, view_name_for, may_be_replaced, false, true, "it is neither a report nor a view"};
 
@@ -299,6 +299,13 @@ void warn_about(const report::outcome& outcome, const std::string& demo_name, co
                 const console_side& console)
 {
     const auto warn = [&](const std::string& text) { console.tell(message::warning, text); };
+    const bool header_cut = outcome.header_bytes < demo::first_block_offset;
+    // A header cut short comes first: the counts after it are read from missing bytes.
+    if (header_cut && outcome.read_error == 0) {
+        warn(quoted(demo_name) + " ends after " + std::to_string(outcome.header_bytes) +
+             (outcome.header_bytes == 1 ? " byte" : " bytes") +
+             ", inside its header; the missing header bytes are shown as 0xFF");
+    }
     if (outcome.tables_left_out) {
         warn(quoted(demo_name) + " has " + std::to_string(outcome.controllers) + " controllers, more than " +
              std::to_string(report::max_table_controllers) + "; the block tables are left out");
@@ -306,15 +313,48 @@ void warn_about(const report::outcome& outcome, const std::string& demo_name, co
     if (outcome.read_error != 0) {
         warn("reading " + quoted(demo_name) + " failed at offset " + std::to_string(outcome.end_offset) + ": " +
              files::error_text(outcome.read_error) + "; the " + noun + " ends with what was read before");
-    } else if (outcome.header_bytes < demo::first_block_offset) {
-        warn(quoted(demo_name) + " ends after " + std::to_string(outcome.header_bytes) +
-             (outcome.header_bytes == 1 ? " byte" : " bytes") +
-             ", inside its header; the missing header bytes are shown as 0xFF");
-    } else if (outcome.ended_early) {
+    } else if (outcome.ended_early && !header_cut) {
+        const std::string shown = outcome.tables_left_out
+                                      ? ""
+                                      : "; the " + noun + " shows what was read (" + std::to_string(outcome.blocks) +
+                                            (outcome.blocks == 1 ? " block)" : " blocks)");
         warn(quoted(demo_name) + " ends early, at offset " + std::to_string(outcome.end_offset) +
-             ", before the zero word that closes its command blocks; the " + noun + " shows what was read (" +
-             std::to_string(outcome.blocks) + (outcome.blocks == 1 ? " block)" : " blocks)"));
+             ", before the zero word that closes its command blocks" + shown);
     }
+}
+
+// The exit status of a run whose written files gave `outcome`: 0 for a whole
+// demo, or `cut_status` when the demo ended early or failed to be read.
+int status_of(const report::outcome& outcome)
+{
+    return outcome.ended_early || outcome.read_error != 0 ? cut_status : 0;
+}
+
+// "216,000": a count with its thousands set apart.
+std::string with_thousands(std::uint64_t count)
+{
+    const std::string digits = std::to_string(count);
+    std::string grouped;
+    for (std::size_t at = 0; at < digits.size(); ++at) {
+        if (at > 0 && (digits.size() - at) % 3 == 0) {
+            grouped.push_back(',');
+        }
+        grouped.push_back(digits[at]);
+    }
+    return grouped;
+}
+
+// A report this long takes a browser a long while to open: the note names
+// the view, which opens at once.
+void suggest_the_view(const report::outcome& outcome, const demo_file& demo, const target& out, const product& made,
+                      const console_side& console)
+{
+    if (&made != &report_product || outcome.rows <= rows_for_the_view_note || is_standard_stream(demo.given)) {
+        return;
+    }
+    console.tell(message::note, quoted(label_of(out)) + " has " + with_thousands(outcome.rows) +
+                                    " rows; 'demo2html --view " + console::shell_quoted(demo.given) +
+                                    "' makes a view that opens at once");
 }
 
 // Puts the stylesheet and icons beside the report, where missing, and says
@@ -346,9 +386,10 @@ std::string interrupted_message(const target& out, const product& made)
 }
 
 // Writes the report of `demo` into `out`, puts it in place and the
-// stylesheet and icons beside it, and says that it is done. False when the
-// report could not be written completely.
-bool write_report(demo_file& demo, target& out, const product& made, const console_side& console)
+// stylesheet and icons beside it, and says that it is done. Returns the exit
+// status: 0, `cut_status` when the demo was cut short, 1 when the report
+// could not be written completely.
+int write_report(demo_file& demo, target& out, const product& made, const console_side& console)
 {
     files::on_interrupt(out.temporary ? &out.made : nullptr, interrupted_message(out, made));
     // The completion message stays out of a report on standard output.
@@ -382,13 +423,14 @@ bool write_report(demo_file& demo, target& out, const product& made, const conso
         console.tell(message::error, !why.empty() ? why
                                                   : "cannot write the " + noun + " " + quoted(label_of(out)) + ": " +
                                                         files::error_text(error) + "; " + left);
-        return false;
+        return 1;
     }
     if (out.own_file && made.with_resources) {
         write_resources_beside(out.name, console);
     }
     console.show(shares_standard_output ? channel::error : channel::output, with_name(done_message, label_of(out)));
-    return true;
+    suggest_the_view(outcome, demo, out, made, console);
+    return status_of(outcome);
 }
 
 // ---------------------------------------------------------------- naming and asking
@@ -470,7 +512,7 @@ int convert_one(const request& asked, const product& made, const console_side& c
         std::fclose(demo.stream);
         return 1;
     }
-    return write_report(demo, out, made, console) ? 0 : 1;
+    return write_report(demo, out, made, console);
 }
 
 // The first bytes of `name`, which `seen` says is what the name reaches, as
@@ -536,8 +578,9 @@ int convert_several(const request& asked, const product& made, const console_sid
             status = 1;
             continue;
         }
-        if (!write_report(demo, out, made, console)) {
-            status = 1;
+        const int written = write_report(demo, out, made, console);
+        status = worse_status(status, written);
+        if (written == 1) {
             continue;
         }
         if (const files::status seen = files::look(report_name); seen.error == 0 && seen.what != files::kind::missing) {
@@ -560,6 +603,8 @@ bool reaches_own_descriptor(const files::file_id& id)
 }
 
 } // namespace
+
+int worse_status(int one, int other) { return one == 1 || other == 1 ? 1 : std::max(one, other); }
 
 std::size_t first_bytes_told() { return std::max(report::start_bytes, view::start_bytes); }
 

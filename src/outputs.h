@@ -6,6 +6,7 @@
 // rules need of it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
@@ -49,11 +50,25 @@ struct request {
     kind writes = kind::report; // what is written for each demo
 };
 
+// The exit status when every file was written but a demo was cut short
+// (it ends inside its header or before its closing zero word).
+inline constexpr int cut_status = 3;
+
+// Above this many rows a report is followed by a note that its view opens
+// at once.
+inline constexpr std::uint64_t rows_for_the_view_note = 20000;
+
 // Converts the demos of `asked`: one demo, named alone or with its report's
 // name, or several, each with its report beside it; or the same with view
 // pages, named NAME.view.htm where the report would be NAME.htm. Returns the exit
-// status: 0 when every report was written completely, else 1.
+// status: 0 when every report was written completely from a whole demo,
+// `cut_status` when every report was written but a demo was cut short, 1
+// when a report was not written.
 int convert(const request& asked, const console_side& console);
+
+// The status of two parts of a run together: 1 (a failure) over
+// `cut_status` over 0.
+int worse_status(int one, int other);
 
 // True when two or more names are several demos: three names or more, or
 // two whose second is a file that a report may not replace.

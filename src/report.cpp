@@ -246,6 +246,15 @@ void put_rows(writer& out, demo::word_reader& in, unsigned rows, std::uint32_t c
     }
 }
 
+// Where a demo that ended early ended, and why.
+void note_the_end(const demo::word_reader& in, outcome& walk)
+{
+    if (walk.ended_early) {
+        walk.end_offset = in.offset;
+        walk.read_error = in.read_error;
+    }
+}
+
 // Walks the command blocks up to the zero word, a table per block.
 void put_block_tables(writer& out, demo::word_reader& in, std::uint32_t controllers, outcome& walk)
 {
@@ -260,6 +269,7 @@ void put_block_tables(writer& out, demo::word_reader& in, std::uint32_t controll
             break;
         }
         const unsigned rows = demo::row_count(word.data());
+        walk.rows += rows;
         put(out, formatted("\n<TABLE CELLSPACING=\"0\"><B>%08X </B>", demo::big_endian_word(word.data())));
         put(out, formatted("<I>Size: %u</I>\n", rows));
         put(out, headings);
@@ -267,10 +277,31 @@ void put_block_tables(writer& out, demo::word_reader& in, std::uint32_t controll
         put(out, "\n</TABLE>\n");
         ++walk.blocks; // a demo that ended inside it fails the next word's read
     }
-    if (walk.ended_early) {
-        walk.end_offset = in.offset;
-        walk.read_error = in.read_error;
+    note_the_end(in, walk);
+}
+
+// Walks the command blocks up to the zero word without showing them, so that
+// a demo whose tables are left out is still told whole or cut short.
+void pass_over_blocks(demo::word_reader& in, std::uint32_t controllers, outcome& walk)
+{
+    std::array<unsigned char, demo::word_size> word{};
+    for (;;) {
+        if (!demo::next_word(in, word.data())) {
+            walk.ended_early = true;
+            break;
+        }
+        if (demo::ends_stream(word.data())) {
+            break;
+        }
+        const std::uint8_t rows = demo::row_count(word.data());
+        walk.rows += rows;
+        // The row count times the controller count, in 32 bits as the tables' walk takes it.
+        if (!demo::skip_words(in, static_cast<std::uint32_t>(rows * controllers))) {
+            walk.ended_early = true;
+            break;
+        }
     }
+    note_the_end(in, walk);
 }
 
 void put_closing_line(writer& out, std::uint64_t blocks)
@@ -325,11 +356,12 @@ int unmush(std::FILE* demo, std::FILE* report, outcome* result)
     done.controllers = demo::controller_count(header);
     put_header_section(out, header);
 
+    auto in = std::make_unique<demo::word_reader>();
+    demo::start_reader(*in, demo, demo::first_block_offset);
     if (done.controllers > max_table_controllers) {
         done.tables_left_out = true;
+        pass_over_blocks(*in, done.controllers, done);
     } else {
-        auto in = std::make_unique<demo::word_reader>();
-        demo::start_reader(*in, demo, demo::first_block_offset);
         put_block_tables(out, *in, done.controllers, done);
     }
     if (done.header_bytes < demo::first_block_offset) {

@@ -35,6 +35,7 @@ struct outcome {
     bool tables_left_out = false;  // the controller count is above max_table_controllers
     std::uint32_t controllers = 0; // the controller count of the header
     std::uint64_t blocks = 0;      // command blocks shown
+    std::uint64_t rows = 0;        // the rows their headers announce, also where the tables are left out
     int write_error = 0;           // errno of a failed write or close of the report
 };
 

@@ -97,7 +97,7 @@ void put_icon_rules(report::writer& out)
 // shown: how many blocks, and where the demo ends when it ends early.
 struct block_walk {
     std::uint32_t controllers = 0;
-    bool walking = false;          // the tables are shown and the zero word not yet met
+    bool walking = false;          // the zero word not yet met
     std::uint64_t word_offset = 0; // offset of the word being gathered
     std::array<unsigned char, demo::word_size> word{};
     std::size_t gathered = 0;       // bytes of it so far
@@ -113,7 +113,8 @@ void take_word(block_walk& walk)
         walk.walking = false;
     } else {
         ++walk.blocks;
-        walk.entries_left = std::uint64_t{demo::row_count(walk.word.data())} * walk.controllers;
+        // The row count times the controller count, in 32 bits as the report's walk takes it.
+        walk.entries_left = static_cast<std::uint32_t>(demo::row_count(walk.word.data()) * walk.controllers);
     }
 }
 
@@ -185,10 +186,11 @@ void put_demo_bytes(report::writer& out, std::FILE* demo, const demo::header& he
     }
     block_walk walk;
     walk.controllers = done.controllers;
-    walk.walking = !done.tables_left_out;
+    walk.walking = true;
     walk.word_offset = demo::first_block_offset;
     put_rest_of_demo(out, demo, walk, chunk, demo::first_block_offset, done);
-    done.blocks = walk.blocks;
+    // Where the tables are left out the report shows no block, but its walk still tells whether the demo is whole.
+    done.blocks = done.tables_left_out ? 0 : walk.blocks;
     if (walk.walking) {
         done.ended_early = true;
         done.end_offset = walk.word_offset;

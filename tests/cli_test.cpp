@@ -467,11 +467,12 @@ const names_case names_cases[] = {
      {{"a.demo", 0}, {"b.x", one_byte}},
      nothing,
      {"a.demo", "b.x"},
-     0,
+     outputs::cut_status,
      done("a.htm") + done("b.htm"),
-     res_note + "demo2html: warning: 'b.x' has 4294967295 controllers, more than 254; the block tables are left out\n" +
+     res_note +
          "demo2html: warning: 'b.x' ends after 1 byte, inside its header; the missing header bytes are shown as "
-         "0xFF\n",
+         "0xFF\n" +
+         "demo2html: warning: 'b.x' has 4294967295 controllers, more than 254; the block tables are left out\n",
      {{"a.htm", 0}, {"b.htm", static_cast<int>(one_byte)}},
      {"a.demo", "a.htm", "b.htm", "b.x", "res"}},
     {"two names, the second a device: the report goes there",
@@ -597,6 +598,11 @@ const names_case names_cases[] = {
     {"--view over an earlier view and over a report: replaced", {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}}, [](const fs::path& f) { write_file(f / "a.view.htm", "<!DOCTYPE html>\n<!-- demo2html view -->\nold"); old_report_as(f, "b.view.htm"); }, {"--view", "a.demo", "b.demo", "c.demo"}, 0, done("a.view.htm") + done("b.view.htm") + done("c.view.htm"), "", {{"a.view.htm", as_view + 0}, {"b.view.htm", as_view + 1}, {"c.view.htm", as_view + 2}}, {"a.demo", "a.view.htm", "b.demo", "b.view.htm", "c.demo", "c.view.htm"}},
     {"--view over a file that is neither a report nor a view: refused, the next goes on", {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}}, [](const fs::path& f) { write_file(f / "b.view.htm", "<!DOCTYPE html>\n<p>mine"); }, {"--view", "--", "a.demo", "b.demo", "c.demo"}, 1, done("a.view.htm") + done("c.view.htm"), "demo2html: will not replace 'b.view.htm': it is neither a report nor a view\n", {{"a.view.htm", as_view + 0}, {"c.view.htm", as_view + 2}}, {"a.demo", "a.view.htm", "b.demo", "b.view.htm", "c.demo", "c.view.htm"}},
     {"a missing demo, input from a script: an error, nothing asked", {}, nothing, {"missing.demo"}, 1, "", "demo2html: cannot open 'missing.demo' for reading: No such file or directory\n", {}, {}, 0},
+    {"--view after the demo: an option still", {{"a.demo", 0}}, nothing, {"a.demo", "--view"}, 0, done("a.view.htm"), "", {{"a.view.htm", as_view + 0}}, {"a.demo", "a.view.htm"}},
+    {"an unknown option: an error naming it, nothing written", {{"a.demo", 0}}, nothing, {"--vieww", "a.demo"}, 2, "", "demo2html: unknown option '--vieww'; demo2html --help lists them\n", {}, {"a.demo"}},
+    {"-x after the names: unknown, nothing written", {{"a.demo", 0}}, nothing, {"a.demo", "r.htm", "-x"}, 2, "", "demo2html: unknown option '-x'; demo2html --help lists them\n", {}, {"a.demo"}},
+    {"a name after --: a file, even with a dash", {{"-x", 1}}, nothing, {"--view", "--", "-x", "--view"}, 0, done("--view"), "", {{"--view", as_view + 1}}, {"--view", "-x"}},
+    {"--view twice counts once", {{"a.demo", 0}}, nothing, {"--view", "a.demo", "--view"}, 0, done("a.view.htm"), "", {{"a.view.htm", as_view + 0}}, {"a.demo", "a.view.htm"}},
     // clang-format on
 };
 
@@ -1060,32 +1066,33 @@ TEST(CliWarnings, NameWhatTheReportLeavesOut)
     struct warning_case {
         std::string demo;
         std::string piece;
+        int status = outputs::cut_status;
         bool view = false;
     };
     demo_builder::header_fields many;
     many.controllers = 300;
     const std::string cut = worked_demo().substr(0, worked_demo().size() - 9);
+    // One block of one row, whose 300 entries are cut after 10.
+    const std::string many_cut = demo_builder::header(many) + std::string("\0\1\0\0", 4) + std::string(40, '\1');
+    // clang-format off
     const warning_case cases[] = {
-        {demo_builder::header(many) + std::string(4, '\0'),
-         "warning: 'w.bin' has 300 controllers, more than 254; the block tables are left out"},
-        {cut, "warning: 'w.bin' ends early, at offset 244, before the zero word that closes its command blocks; "
-              "the report shows what was read (1 block)"},
-        {worked_demo().substr(0, 234),
-         "warning: 'w.bin' ends early, at offset 232, before the zero word that closes its command "
-         "blocks; the report shows what was read (0 blocks)"},
+        {demo_builder::header(many) + std::string(4, '\0'), "warning: 'w.bin' has 300 controllers, more than 254; the block tables are left out", 0},
+        {many_cut, "warning: 'w.bin' ends early, at offset 276, before the zero word that closes its command blocks\n"},
+        {cut, "warning: 'w.bin' ends early, at offset 244, before the zero word that closes its command blocks; the report shows what was read (1 block)"},
+        {worked_demo().substr(0, 234), "warning: 'w.bin' ends early, at offset 232, before the zero word that closes its command blocks; the report shows what was read (0 blocks)"},
         {worked_demo().substr(0, 100), "warning: 'w.bin' ends after 100 bytes, inside its header"},
-        {cut,
-         "warning: 'w.bin' ends early, at offset 244, before the zero word that closes its command blocks; the view "
-         "shows what was read (1 block)",
-         true},
+        {cut, "warning: 'w.bin' ends early, at offset 244, before the zero word that closes its command blocks; the view shows what was read (1 block)", outputs::cut_status, true},
+        {demo_builder::header(many) + std::string("\0\1\0\0", 4) + std::string(1200, '\1') + std::string(4, '\0'), "warning: 'w.bin' has 300 controllers, more than 254; the block tables are left out\ndemo2html: note: wrote", 0},
+        {demo_builder::random_demo(20001, 1, 255, 7), "note: wrote the report's stylesheet and icons into 'res' (19 files)\ndemo2html: note: 'w.htm' has 20,001 rows; 'demo2html --view w.bin' makes a view that opens at once\n", 0},
     };
+    // clang-format on
     for (const warning_case& c : cases) {
         const fs::path folder = test_support::scratch_folder("cli_warn");
         write_file(folder / "w.bin", c.demo);
         const std::string page = c.view ? "w.view.htm" : "w.htm";
         const run_result result =
             run(folder, c.view ? std::vector<std::string>{"--view", "w.bin"} : std::vector<std::string>{"w.bin"}, "");
-        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.status, c.status) << result.err;
         EXPECT_EQ(result.out, done(page));
         EXPECT_NE(result.err.find("demo2html: " + c.piece), std::string::npos) << result.err;
         EXPECT_EQ(read_file(folder / page),
@@ -1100,9 +1107,11 @@ TEST(CliOptions, AnswerWithoutAsking)
         std::string out_start;
     };
     const option_case cases[] = {
-        {{"--help"}, "Usage: demo2html [DEMO [REPORT]]\n"},
-        {{"-h", "demo.bin"}, "Usage: demo2html [DEMO [REPORT]]\n"},
+        {{"--help"}, "Usage: demo2html [OPTION] [DEMO [REPORT]]\n"},
+        {{"-h", "demo.bin"}, "Usage: demo2html [OPTION] [DEMO [REPORT]]\n"},
+        {{"demo.bin", "--vieww", "--help"}, "Usage: demo2html [OPTION] [DEMO [REPORT]]\n"},
         {{"--version"}, "demo2html " DEMO2HTML_VERSION "\n"},
+        {{"demo.bin", "--view", "--version"}, "demo2html " DEMO2HTML_VERSION "\n"},
     };
     for (const option_case& c : cases) {
         const fs::path folder = test_support::scratch_folder("cli_options");

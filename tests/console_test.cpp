@@ -81,6 +81,37 @@ TEST(Unquoted, TakesOffOnePairOfQuotes)
     }
 }
 
+// Each name as the note shows it, and what the shell makes of that.
+TEST(ShellQuoted, GivesTheNameBackThroughTheShell)
+{
+    struct shell_case {
+        const char* name;
+        const char* quoted;
+    };
+    // clang-format off
+    const shell_case cases[] = {
+        {"runs/dam.demo", "runs/dam.demo"},
+        {"my run.demo", "\"my run.demo\""},
+        {"-x.demo", "./-x.demo"},
+        {"it's.demo", "\"it's.demo\""},
+        {"$HOME`x`.demo", "'$HOME`x`.demo'"},
+        {"a'b\\c\"!.demo", "'a'\\''b\\c\"!.demo'"},
+        {"", "\"\""},
+        {"*.demo", "\"*.demo\""},
+    };
+    // clang-format on
+    for (const shell_case& c : cases) {
+        const std::string quoted = console::shell_quoted(c.name);
+        EXPECT_EQ(quoted, c.quoted) << c.name;
+        std::FILE* shell = popen(("printf %s " + quoted).c_str(), "r");
+        ASSERT_NE(shell, nullptr);
+        std::string back;
+        console::read_line(shell, back);
+        pclose(shell);
+        EXPECT_EQ(back, std::string(c.name).starts_with('-') ? std::string("./") + c.name : std::string(c.name));
+    }
+}
+
 TEST(ReadLine, TakesOneLineWithoutItsEnd)
 {
     struct line_case {
