@@ -225,7 +225,7 @@ bool read_answer(std::string& line)
 // input, and from a pipe that stays open it would wait for ever.
 void wait_for_key()
 {
-    if (console_is_own() && console_of(stdin)) {
+    if (console_is_own() && console_of(stdin) && console_of(stdout)) {
         std::system("PAUSE");
     }
 }
