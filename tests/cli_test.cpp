@@ -475,6 +475,17 @@ const names_case names_cases[] = {
          "demo2html: warning: 'b.x' has 4294967295 controllers, more than 254; the block tables are left out\n",
      {{"a.htm", 0}, {"b.htm", static_cast<int>(one_byte)}},
      {"a.demo", "a.htm", "b.htm", "b.x", "res"}},
+    {"a whole demo, a cut one and a refused one: 1 over 3",
+     {{"a.demo", 0}, {"b.x", one_byte}, {"c.x", 1}},
+     [](const fs::path& f) { write_file(f / "c.htm", "mine"); },
+     {"a.demo", "b.x", "c.x"},
+     1,
+     done("a.htm") + done("b.htm"),
+     res_note + "demo2html: warning: 'b.x' ends after 1 byte, inside its header; the missing header bytes are shown as "
+                "0xFF\ndemo2html: warning: 'b.x' has 4294967295 controllers, more than 254; the block tables are left "
+                "out\ndemo2html: will not replace 'c.htm': it is not a report\n",
+     {{"a.htm", 0}, {"b.htm", static_cast<int>(one_byte)}},
+     {"a.demo", "a.htm", "b.htm", "b.x", "c.htm", "c.x", "res"}},
     {"two names, the second a device: the report goes there",
      {{"a.demo", 0}},
      test_support::make_devices,
@@ -1072,17 +1083,22 @@ TEST(CliWarnings, NameWhatTheReportLeavesOut)
     demo_builder::header_fields many;
     many.controllers = 300;
     const std::string cut = worked_demo().substr(0, worked_demo().size() - 9);
+    // One block of 255 rows of 300 entries, more than the reader's buffer holds, and the zero word.
+    std::string many_whole = demo_builder::header(many);
+    demo_builder::put_block(many_whole, 255, std::vector<demo_builder::entry>(std::size_t{255} * 300));
+    demo_builder::put_word(many_whole, 0);
     // One block of one row, whose 300 entries are cut after 10.
     const std::string many_cut = demo_builder::header(many) + std::string("\0\1\0\0", 4) + std::string(40, '\1');
     // clang-format off
     const warning_case cases[] = {
         {demo_builder::header(many) + std::string(4, '\0'), "warning: 'w.bin' has 300 controllers, more than 254; the block tables are left out", 0},
-        {many_cut, "warning: 'w.bin' ends early, at offset 276, before the zero word that closes its command blocks\n"},
+        {many_cut, "warning: 'w.bin' ends early, at offset 276, before the zero word that closes its command blocks\ndemo2html: note: wrote"},
         {cut, "warning: 'w.bin' ends early, at offset 244, before the zero word that closes its command blocks; the report shows what was read (1 block)"},
         {worked_demo().substr(0, 234), "warning: 'w.bin' ends early, at offset 232, before the zero word that closes its command blocks; the report shows what was read (0 blocks)"},
         {worked_demo().substr(0, 100), "warning: 'w.bin' ends after 100 bytes, inside its header"},
         {cut, "warning: 'w.bin' ends early, at offset 244, before the zero word that closes its command blocks; the view shows what was read (1 block)", outputs::cut_status, true},
-        {demo_builder::header(many) + std::string("\0\1\0\0", 4) + std::string(1200, '\1') + std::string(4, '\0'), "warning: 'w.bin' has 300 controllers, more than 254; the block tables are left out\ndemo2html: note: wrote", 0},
+        {many_whole, "warning: 'w.bin' has 300 controllers, more than 254; the block tables are left out\ndemo2html: note: wrote", 0},
+        {demo_builder::random_demo(20000, 1, 255, 7), "note: wrote the report's stylesheet and icons into 'res' (19 files)\n", 0},
         {demo_builder::random_demo(20001, 1, 255, 7), "note: wrote the report's stylesheet and icons into 'res' (19 files)\ndemo2html: note: 'w.htm' has 20,001 rows; 'demo2html --view w.bin' makes a view that opens at once\n", 0},
     };
     // clang-format on
@@ -1095,6 +1111,8 @@ TEST(CliWarnings, NameWhatTheReportLeavesOut)
         EXPECT_EQ(result.status, c.status) << result.err;
         EXPECT_EQ(result.out, done(page));
         EXPECT_NE(result.err.find("demo2html: " + c.piece), std::string::npos) << result.err;
+        // A piece that ends a line ends the messages.
+        EXPECT_TRUE(!c.piece.ends_with('\n') || result.err.ends_with(c.piece)) << result.err;
         EXPECT_EQ(read_file(folder / page),
                   c.view ? test_support::view_of(c.demo, nullptr) : test_support::render(c.demo));
     }

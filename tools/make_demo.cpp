@@ -16,22 +16,21 @@
 
 namespace {
 
-constexpr const char* usage =
-    "usage: make_demo OUT [ENTRIES [CONTROLLERS [ROWS_PER_BLOCK [SEED]]]]\n"
-    "       make_demo --shapes DIR\n"
-    "       make_demo --help | -h\n"
-    "\n"
-    "Writes OUT, a demo of random but plausible input: sticks that drift, a few\n"
-    "buttons held at a time. An entry is one controller's input in one row, and\n"
-    "a row is a sixtieth of a second, so ENTRIES is the seconds times 60 times\n"
-    "CONTROLLERS. Defaults: 600 entries, 2 controllers, 255 rows per block,\n"
-    "seed 1; the same arguments give the same bytes. Each is a whole number.\n"
-    "\n"
-    "  make_demo minute.demo 14400 4     a minute of four controllers\n"
-    "  make_demo ten.demo 144000 4       ten minutes\n"
-    "  make_demo hour.demo 864000 4      an hour (216,000 rows)\n"
-    "\n"
-    "--shapes writes one small demo per shape the report tells apart into DIR.\n";
+constexpr const char* usage = "usage: make_demo OUT [ENTRIES [CONTROLLERS [ROWS_PER_BLOCK [SEED]]]]\n"
+                              "       make_demo --shapes DIR\n"
+                              "       make_demo --help | -h\n"
+                              "\n"
+                              "Writes OUT, a demo of random but plausible input: sticks that drift, a few\n"
+                              "buttons held at a time. An entry is one controller's input in one row, and\n"
+                              "a row is a sixtieth of a second, so ENTRIES is the seconds times 60 times\n"
+                              "CONTROLLERS. Defaults: 600 entries, 2 controllers, 255 rows per block,\n"
+                              "seed 1; the same arguments give the same bytes. Each is a whole number.\n"
+                              "\n"
+                              "  make_demo minute.demo 14400 4     a minute of four controllers\n"
+                              "  make_demo ten.demo 144000 4       ten minutes\n"
+                              "  make_demo hour.demo 864000 4      an hour (216,000 rows)\n"
+                              "\n"
+                              "--shapes writes one small demo per shape the report tells apart into DIR.\n";
 
 bool write_file(const std::string& name, const std::string& bytes)
 {
@@ -61,7 +60,8 @@ bool number(int argc, char** argv, int index, unsigned long long most, unsigned 
     char* end = nullptr;
     value = std::strtoull(text.c_str(), &end, 10);
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || errno != 0 || value > most) {
-        std::fprintf(stderr, "make_demo: '%s' is not a whole number from 0 to %llu; make_demo --help says what each is\n",
+        std::fprintf(stderr,
+                     "make_demo: '%s' is not a whole number from 0 to %llu; make_demo --help says what each is\n",
                      text.c_str(), most);
         return false;
     }
