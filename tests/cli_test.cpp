@@ -405,6 +405,8 @@ constexpr int as_view = 1000;
 
 const std::string res_note = "demo2html: note: wrote the report's stylesheet and icons into 'res' (19 files)\n";
 const std::string old_report = "<HTML>\nan earlier report\n";
+const std::string no_res_note = "demo2html: note: no res/ is written beside a report on standard output; name the "
+                                "report (demo2html DEMO REPORT) to have its stylesheet and icons beside it\n";
 
 void old_report_as(const fs::path& folder, const std::string& name) { write_file(folder / name, old_report); }
 
@@ -564,7 +566,7 @@ const names_case names_cases[] = {
      {"a.demo", "a.htm", "b.demo"},
      1,
      done("a.htm") + done("b.htm"),
-     res_note + "demo2html: will not write the report to 'a.htm': it is the demo 'a.htm' itself\n",
+     res_note + "demo2html: will not read 'a.htm' as a demo: it holds the report of 'a.demo', written just before\n",
      {{"a.htm", 0}, {"b.htm", 1}},
      {"a.demo", "a.htm", "b.demo", "b.htm", "res"}},
     {"several: a report that cannot be written, the next goes on",
@@ -586,16 +588,17 @@ const names_case names_cases[] = {
      {{"a.htm", 0}, {"c.htm", 2}},
      {"a.demo", "a.htm", "b.demo", "b.htm", "c.demo", "c.htm", "res"}},
     // clang-format off
-    {"- as the report: standard output, the completion message on standard error", {{"a.demo", 0}}, nothing, {"a.demo", "-"}, 0, "", done("standard output"), {}, {"a.demo"}, -1, 0},
-    {"- alone: standard input to standard output", {}, nothing, {"-"}, 0, "", done("standard output"), {}, {}, 1, 1},
+    {"- as the report into a file: standard output, a note on res/, the completion message on standard error", {{"a.demo", 0}}, nothing, {"a.demo", "-"}, 0, "", no_res_note + done("standard output"), {}, {"a.demo"}, -1, 0},
+    {"- alone: standard input to standard output", {}, nothing, {"-"}, 0, "", no_res_note + done("standard output"), {}, {}, 1, 1},
     {"- as the demo, a report named", {}, nothing, {"-", "r.htm"}, 0, done("r.htm"), res_note, {{"r.htm", 1}}, {"r.htm", "res"}, 1},
     {"- among several demos: refused, the others converted", {{"a.demo", 0}, {"b.demo", 1}}, nothing, {"a.demo", "-", "b.demo"}, 1, done("a.htm") + done("b.htm"), res_note + "demo2html: standard input ('-') is converted alone: demo2html - [REPORT]\n", {{"a.htm", 0}, {"b.htm", 1}}, {"a.demo", "a.htm", "b.demo", "b.htm", "res"}},
     {"a file named - is ./-", {{"-", 2}}, nothing, {"./-"}, 0, done("./-.htm"), "demo2html: note: wrote the report's stylesheet and icons into './res' (19 files)\n", {{"-.htm", 2}}, {"-", "-.htm", "res"}},
     {"two names, the second a socket: it cannot be opened, the system says why", {{"a.demo", 0}}, socket_as_sock, {"a.demo", "sock"}, 1, "", "demo2html: cannot open 'sock' for writing: No such device or address\n", {}, {"a.demo", "sock"}},
     {"--view: a page beside the demo, and no res/", {{"a.demo", 0}}, nothing, {"--view", "a.demo"}, 0, done("a.view.htm"), "", {{"a.view.htm", as_view + 0}}, {"a.demo", "a.view.htm"}},
     {"--view with the page named", {{"a.demo", 1}}, nothing, {"--view", "a.demo", "p.htm"}, 0, done("p.htm"), "", {{"p.htm", as_view + 1}}, {"a.demo", "p.htm"}},
-    {"--view over an earlier view and over a report: replaced", {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}}, [](const fs::path& f) { write_file(f / "a.view.htm", "<!DOCTYPE html>\n<!-- demo2html view -->\nold"); old_report_as(f, "b.view.htm"); }, {"--view", "a.demo", "b.demo", "c.demo"}, 0, done("a.view.htm") + done("b.view.htm") + done("c.view.htm"), "", {{"a.view.htm", as_view + 0}, {"b.view.htm", as_view + 1}, {"c.view.htm", as_view + 2}}, {"a.demo", "a.view.htm", "b.demo", "b.view.htm", "c.demo", "c.view.htm"}},
-    {"--view over a file that is neither a report nor a view: refused, the next goes on", {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}}, [](const fs::path& f) { write_file(f / "b.view.htm", "<!DOCTYPE html>\n<p>mine"); }, {"--view", "--", "a.demo", "b.demo", "c.demo"}, 1, done("a.view.htm") + done("c.view.htm"), "demo2html: will not replace 'b.view.htm': it is neither a report nor a view\n", {{"a.view.htm", as_view + 0}, {"c.view.htm", as_view + 2}}, {"a.demo", "a.view.htm", "b.demo", "b.view.htm", "c.demo", "c.view.htm"}},
+    {"--view over an earlier view: replaced; over a report: refused", {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}}, [](const fs::path& f) { write_file(f / "a.view.htm", "<!DOCTYPE html>\n<!-- demo2html view -->\nold"); old_report_as(f, "b.view.htm"); }, {"--view", "a.demo", "b.demo", "c.demo"}, 1, done("a.view.htm") + done("c.view.htm"), "demo2html: will not replace 'b.view.htm': it is not a view\n", {{"a.view.htm", as_view + 0}, {"c.view.htm", as_view + 2}}, {"a.demo", "a.view.htm", "b.demo", "b.view.htm", "c.demo", "c.view.htm"}},
+    {"a report over a view: refused, the view not taken for a demo", {{"a.demo", 0}}, [](const fs::path& f) { write_file(f / "b.view.htm", "<!DOCTYPE html>\n<!-- demo2html view -->\nold"); }, {"a.demo", "b.view.htm"}, 1, "", "demo2html: will not replace 'b.view.htm': it is not a report\n", {}, {"a.demo", "b.view.htm"}},
+    {"--view over a file that is neither a report nor a view: refused, the next goes on", {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}}, [](const fs::path& f) { write_file(f / "b.view.htm", "<!DOCTYPE html>\n<p>mine"); }, {"--view", "--", "a.demo", "b.demo", "c.demo"}, 1, done("a.view.htm") + done("c.view.htm"), "demo2html: will not replace 'b.view.htm': it is not a view\n", {{"a.view.htm", as_view + 0}, {"c.view.htm", as_view + 2}}, {"a.demo", "a.view.htm", "b.demo", "b.view.htm", "c.demo", "c.view.htm"}},
     {"a missing demo, input from a script: an error, nothing asked", {}, nothing, {"missing.demo"}, 1, "", "demo2html: cannot open 'missing.demo' for reading: No such file or directory\n", {}, {}, 0},
     // clang-format on
 };
@@ -906,19 +909,19 @@ const replace_case replace_cases[] = {
      false,
      rw_r,
      {"d.demo", "r.htm", "sub"}},
-    {"a link to a report not made yet: it is made where the link points",
+    {"a link to nothing: refused, nothing made where it points",
      "r.htm",
      [](const fs::path& f) {
          fs::create_directory(f / "sub");
          fs::create_symlink("sub/new.htm", f / "r.htm");
      },
-     "umask 022 && ",
-     0,
-     res_note,
-     "sub/new.htm",
-     true,
-     rw_r | fs::perms::others_read,
-     {"d.demo", "r.htm", "res", "sub"}},
+     "",
+     1,
+     "demo2html: 'r.htm' is a link to nothing; not followed\n",
+     "",
+     false,
+     rw_r,
+     {"d.demo", "r.htm", "sub"}},
     {"a link that loops: refused, no prompt from a script",
      "r.htm",
      [](const fs::path& f) { fs::create_symlink("r.htm", f / "r.htm"); },
@@ -943,7 +946,6 @@ const replace_case replace_cases[] = {
     {"a name of 252 bytes, a write that fails midway: the earlier report stays as it was", long_leaf, [](const fs::path& f) { earlier_report(f / long_leaf, rw_rw_r); }, "ulimit -f 64 && trap '' XFSZ && ", 1, "demo2html: cannot write the report '" + long_leaf + "': File too large; '" + long_leaf + "' is left as it was\n", long_leaf, false, rw_rw_r, {"d.demo", long_leaf}},
     {"a chain of 41 links to a report: refused, as the system refuses it", "l41", [](const fs::path& f) { earlier_report(f / "t.htm", rw_r); chain_of_links(f, "t.htm", 41); }, "", 1, "demo2html: cannot open 'l41' for writing: Too many levels of symbolic links\n", "t.htm", false, rw_r, with_links({"d.demo", "t.htm"}, 41)},
     {"a chain of 41 links to the demo: refused, the demo kept", "l41", [](const fs::path& f) { chain_of_links(f, "d.demo", 41); }, "", 1, "demo2html: cannot open 'l41' for writing: Too many levels of symbolic links\n", "", false, rw_r, with_links({"d.demo"}, 41)},
-    {"a link to a report not made yet, a write that fails midway: nothing is left where it points", "r.htm", [](const fs::path& f) { fs::create_symlink("new.htm", f / "r.htm"); }, "ulimit -f 64 && trap '' XFSZ && ", 1, "demo2html: cannot write the report 'r.htm': File too large; 'r.htm' is left as it was\n", "", false, rw_r, {"d.demo", "r.htm"}},
     {"a chain of 40 links: followed, the file at its end replaced", "l40", [](const fs::path& f) { earlier_report(f / "t.htm", rw_r); chain_of_links(f, "t.htm", 40); }, "", 0, res_note, "t.htm", true, rw_r, with_links({"d.demo", "res", "t.htm"}, 40)},
     // clang-format on
     {"a write that fails midway: the earlier report stays as it was",
@@ -961,7 +963,7 @@ const replace_case replace_cases[] = {
      nothing,
      "ulimit -f 64 && trap '' XFSZ && ",
      1,
-     "demo2html: cannot write the report 'r.htm': File too large; 'r.htm' is left as it was\n",
+     "demo2html: cannot write the report 'r.htm': File too large; 'r.htm' is not written\n",
      "",
      false,
      rw_r,

@@ -1,6 +1,7 @@
 #include "console.h"
 #include "demo_builder.h"
 #include "files.h"
+#include "new_file.h"
 #include "outputs.h"
 #include "resources.h"
 #include "test_support.h"
@@ -191,7 +192,7 @@ TEST(WriteNewFile, NeverReplacesAndLeavesNoPart)
     const std::vector<unsigned char> bytes = {'n', 'e', 'w'};
     for (const new_file_case& c : cases) {
         files::calls_to_fail() = c.fail;
-        EXPECT_EQ(outputs::write_new_file((folder / c.name).string(), bytes), c.error) << c.name;
+        EXPECT_EQ(new_file::write((folder / c.name).string(), bytes), c.error) << c.name;
         files::calls_to_fail() = {};
         EXPECT_EQ(test_support::read_file(folder / c.name), c.bytes_after != nullptr ? c.bytes_after : "") << c.name;
     }
@@ -250,7 +251,7 @@ const rule_case rule_cases[] = {
     {"no nameless files, the rename fails: the named temporary file removed", {.rename = EIO, .nameless = EOPNOTSUPP}, "<HTML>\nearlier", 1, {"error: cannot write the report 'r.htm': Input/output error; 'r.htm' is left as it was"}, false},
     {"the file cannot be read to tell: refused", {.read = EACCES}, "<HTML>\nearlier", 1, {"error: will not replace 'r.htm': cannot tell whether it is a report: Permission denied"}, false},
     {"no new file in the folder: written in place, with a note", {.temporary = EACCES}, "<HTML>\nearlier", 0, {"note: cannot make a temporary file in '.': Permission denied; 'r.htm' is written in place", done_r}, true},
-    {"no new file in the folder and no file to write in place", {.temporary = EACCES}, nullptr, 1, {"error: cannot make a temporary file in '.' for 'r.htm': Permission denied; 'r.htm' is left as it was"}, false},
+    {"no new file in the folder and no file to write in place", {.temporary = EACCES}, nullptr, 1, {"error: cannot make a temporary file in '.' for 'r.htm': Permission denied; 'r.htm' is not written"}, false},
     {"a read-only folder: no silent fallback", {.temporary = EROFS}, "<HTML>\nearlier", 1, {"error: cannot make a temporary file in '.' for 'r.htm': Read-only file system; 'r.htm' is left as it was"}, false},
 };
 // clang-format on
@@ -394,13 +395,20 @@ TEST(OpenDemo, TakesNamesLongerThanThePathLimit)
         const std::size_t descriptors = test_support::open_descriptors();
         int error = 0;
         // Every form of the name reaches the same file: only the first writes it.
-        EXPECT_EQ(outputs::write_new_file(name, bytes), &path == &names[0] ? 0 : EEXIST);
+        EXPECT_EQ(new_file::write(name, bytes), &path == &names[0] ? 0 : EEXIST);
         std::FILE* demo = files::open_demo(name, error);
         ASSERT_NE(demo, nullptr) << std::strerror(error);
         EXPECT_TRUE(same_file(demo, name));
         EXPECT_FALSE(same_file(demo, name + ".other"));
         std::fclose(demo);
-        EXPECT_EQ(files::make_folder(path + "res"), 0);
+        {
+            files::held_folder deepest;
+            files::held_folder res;
+            bool others = true;
+            EXPECT_EQ(files::hold_folder(path, deepest), 0);
+            EXPECT_EQ(files::hold_subfolder(deepest, "res", res, others), 0);
+            EXPECT_FALSE(others);
+        }
         EXPECT_EQ(test_support::open_descriptors(), descriptors) << "a folder was left open";
     }
     // The files are in the deepest folder, not in the working folder.
@@ -414,7 +422,7 @@ TEST(OpenDemo, TakesNamesLongerThanThePathLimit)
     exact += "x.htm";
     ASSERT_EQ(exact.size(), std::size_t{PATH_MAX});
     int error = 0;
-    EXPECT_EQ(outputs::write_new_file(exact, bytes), 0);
+    EXPECT_EQ(new_file::write(exact, bytes), 0);
     std::FILE* written = files::open_demo(exact, error);
     EXPECT_NE(written, nullptr) << std::strerror(error);
     if (written != nullptr) {
