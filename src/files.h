@@ -100,6 +100,7 @@ struct spot {
     std::string leaf;
     status seen; // seen.link: the name given is a link; seen.id: the file it reaches
     held_folder beside;
+    held_folder file; // the file looked at, held (O_PATH) so its identity cannot pass to another file meanwhile
 };
 
 // Looks at `name` once and holds its folders in `at`. A name that reaches
@@ -152,11 +153,10 @@ struct temporary {
     std::intptr_t place = -1;    // the system's own handle of its folder, where it has one
 };
 
-// Makes a temporary file in the held `folder`; `like`, when given, is the
-// file it will replace: it takes its owner where the system lets, and its
-// permission bits as far as they open it to no one new (the group's only
-// where the group is kept; never the set-ID or sticky bits). Without
-// `like` it gets a new file's bits. Returns 0 or the errno value.
+// Makes a temporary file in the held `folder`, open to its owner alone
+// while it is written; `like`, when given, is the file it will replace,
+// whose attributes it takes where the system has them (Windows). Returns 0
+// or the errno value.
 int make_temporary(const held_folder& folder, const status* like, temporary& made);
 
 // Makes the stream of a temporary file write its bytes as they are, where
@@ -166,7 +166,11 @@ int write_as_binary(std::FILE* stream);
 
 // Gives the complete temporary file, whose stream is closed, the name `leaf`
 // in its folder: in one step over the file `replaced` of that name, when
-// given, else only when the name is free (EEXIST when it is not). The
+// given, else only when the name is free (EEXIST when it is not). First it
+// takes the owner of `replaced` where the system lets, and its permission
+// bits as far as they open it to no one new (the group's only where the
+// group is kept; never the set-ID or sticky bits); a new file gets a new
+// file's bits (POSIX; on Windows the replace keeps the earlier file's). The
 // interrupting signals are held while it takes its name. Returns 0 or the
 // error value (changed_meanwhile when the name no longer holds `replaced`);
 // the temporary file stays to be named again or removed.
@@ -212,10 +216,12 @@ struct failing_calls {
     int nameless = 0;  // making a nameless one, so that a named one is made instead
     int look = 0;      // look() at a name
     int read = 0;      // read_start()
-    // Called to stage what another user could do meanwhile: right after the
-    // look at a report's name, and just before the temporary file takes it.
+    // Called to stage what another user, or a signal, could do meanwhile:
+    // right after the look at a report's name; just before the file at the
+    // name is changed (opened in place, or renamed over while the signals
+    // are held).
     void (*after_look)() = nullptr;
-    void (*before_naming)() = nullptr;
+    void (*before_change)() = nullptr;
 };
 failing_calls& calls_to_fail();
 

@@ -175,10 +175,11 @@ int hold_link_target(spot& at)
     if (target < 0) {
         return errno == ENOENT ? link_to_nothing : errno;
     }
+    at.file = held_folder{};
+    at.file.handle = target;
     struct stat info {};
     const int error = fstat(target, &info) != 0 ? errno : 0;
     const std::string path = error == 0 ? path_of_descriptor(target) : "";
-    close(target);
     if (error != 0) {
         return error;
     }
@@ -234,10 +235,10 @@ mode_t new_file_bits()
     return bits;
 }
 
-// Gives the temporary file `fd`, made for its owner alone, the bits of the
-// file it replaces as far as they open it to no one new: the owner where
-// the system lets, the group's bits only where its group is kept, no set-ID
-// or sticky bit. A new file gets a new file's bits.
+// Gives the temporary file `fd`, made for its owner alone and now written,
+// the bits of the file it replaces as far as they open it to no one new:
+// the owner where the system lets, the group's bits only where its group is
+// kept, no set-ID or sticky bit. A new file gets a new file's bits.
 void give_bits(int fd, const status* like)
 {
     mode_t bits = new_file_bits();
@@ -495,24 +496,42 @@ int hold_folder(const std::string& name, held_folder& held)
     return 0;
 }
 
+namespace {
+
+// hold() but for the seam's stage after it.
+int look_once(const std::string& name, spot& at)
+{
+    const std::string folder = split_leaf(name, at.leaf);
+    if (const int error = hold_folder(folder, at.beside); error != 0) {
+        return error;
+    }
+    const int fd = openat(handle_of(at.beside), at.leaf.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0) {
+        const int error = errno;
+        release(fd);
+        at.folder = copy_of(at.beside);
+        return error_unless_missing(error);
+    }
+    at.file.handle = fd;
+    at.seen = status_from(info);
+    at.seen.link = S_ISLNK(info.st_mode);
+    const int error = at.seen.link ? hold_link_target(at) : 0;
+    if (!at.folder.held() && error == 0) {
+        at.folder = copy_of(at.beside);
+    }
+    return error;
+}
+
+} // namespace
+
 int hold(const std::string& name, spot& at)
 {
     at = spot{};
     if (calls_to_fail().look != 0) {
         return calls_to_fail().look;
     }
-    const std::string folder = split_leaf(name, at.leaf);
-    if (const int error = hold_folder(folder, at.beside); error != 0) {
-        return error;
-    }
-    at.seen = look_in(at.beside, at.leaf);
-    if (at.seen.error != 0) {
-        return at.seen.error;
-    }
-    const int error = at.seen.link ? hold_link_target(at) : 0;
-    if (!at.folder.held() && error == 0) {
-        at.folder = copy_of(at.beside);
-    }
+    const int error = look_once(name, at);
     if (calls_to_fail().after_look != nullptr) {
         calls_to_fail().after_look();
     }
@@ -592,6 +611,9 @@ bool belongs_to_another_user(const spot& at)
 
 std::FILE* open_in_place(const spot& at, int& error)
 {
+    if (calls_to_fail().before_change != nullptr) {
+        calls_to_fail().before_change();
+    }
     const int fd = open_checked(at, O_WRONLY, error);
     if (fd >= 0 && at.seen.what == kind::regular && ftruncate(fd, 0) != 0) {
         error = errno;
@@ -606,7 +628,8 @@ bool is_writable(const spot& at)
     return faccessat(handle_of(at.folder), at.leaf.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-int make_temporary(const held_folder& folder, const status* like, temporary& made)
+int make_temporary(const held_folder& folder, const status* /*like: its bits are given at the naming*/,
+                   temporary& made)
 {
     made = temporary{};
     made.folder = folder.name;
@@ -634,7 +657,6 @@ int make_temporary(const held_folder& folder, const status* like, temporary& mad
         made = temporary{};
         return error;
     }
-    give_bits(fd, like);
     made.handle = fd;
     made.place = at;
     int error = 0;
@@ -707,12 +729,13 @@ int take_free_name(temporary& made, int at, const std::string& leaf)
 
 int give_name(temporary& made, const std::string& leaf, const status* replaced)
 {
-    if (calls_to_fail().before_naming != nullptr) {
-        calls_to_fail().before_naming();
-    }
     const int at = static_cast<int>(made.place);
     int error = 0;
     with_signals_held([&] {
+        if (calls_to_fail().before_change != nullptr) {
+            calls_to_fail().before_change();
+        }
+        give_bits(static_cast<int>(made.handle), replaced);
         error = replaced != nullptr ? rename_over(made, at, leaf, *replaced) : take_free_name(made, at, leaf);
         if (error == 0) {
             // Named: an interrupt from here on removes nothing, and says so.
