@@ -9,10 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -400,6 +403,54 @@ TEST_P(Rules, DecideWhatTheReportReplaces)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Rules, testing::ValuesIn(rule_cases));
+
+void interrupt_now() { std::raise(SIGINT); }
+
+// A signal that comes while the report takes its name waits for the naming
+// to end, so the line it tells says what became of the name.
+TEST(Interrupts, AtTheNamingTellWhatBecameOfTheName)
+{
+    namespace fs = std::filesystem;
+    struct interrupt_case {
+        files::failing_calls fail;
+        const char* before; // what r.htm holds before the run; nullptr for nothing
+        std::string err;
+        bool new_report;
+    };
+    const std::string written = "demo2html: interrupted; 'r.htm' is written, its res/ may be incomplete\n";
+    // clang-format off
+    const interrupt_case cases[] = {
+        {{.before_change = interrupt_now}, "<HTML>\nearlier", written, true},
+        {{.before_change = interrupt_now}, nullptr, written, true},
+        {{.rename = EIO, .before_change = interrupt_now}, "<HTML>\nearlier", "demo2html: interrupted; 'r.htm' is left as it was\n", false},
+        {{.link = EIO, .before_change = interrupt_now}, nullptr, "demo2html: interrupted; 'r.htm' is not written\n", false},
+    };
+    // clang-format on
+    for (const interrupt_case& c : cases) {
+        const fs::path folder = test_support::scratch_folder("interrupts");
+        test_support::write_file(folder / "d.demo", worked_demo());
+        if (c.before != nullptr) {
+            test_support::write_file(folder / "r.htm", c.before);
+        }
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(folder.c_str()) == 0 && std::freopen("err", "w", stderr) != nullptr) {
+                recorded_console console;
+                files::calls_to_fail() = c.fail;
+                outputs::convert({{"d.demo", "r.htm"}, false}, console.side());
+            }
+            _exit(1);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 130) << c.err;
+        EXPECT_EQ(test_support::read_file(folder / "err"), c.err);
+        const std::string kept = c.before != nullptr ? c.before : "";
+        EXPECT_EQ(test_support::read_file(folder / "r.htm"), c.new_report ? test_support::render(worked_demo()) : kept);
+        const bool named = c.new_report || c.before != nullptr;
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), named ? 3 : 2) << c.err;
+    }
+}
 
 // What a name holds, without waiting on a pipe and without leaving a
 // descriptor open.
