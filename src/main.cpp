@@ -63,12 +63,14 @@ those that are missing there are written, and existing files are kept.
 its script, its stylesheet, the icons and the demo itself, and opens at
 once in a browser at any length, a lane per button. It is PAGE, or
 NAME.view.htm where the report would be NAME.htm; the rules of the
-report's name hold for it, and an earlier view is replaced as a report is.
+report's name hold for it, and an earlier view (never a report) is replaced
+as a report is; a report never replaces a view.
 
 Exit status: 0 when every report was written completely; 1 when one was
 not, or when standard input ended while a name was asked for; 130, 143 or
 129 when interrupted (Ctrl+C, a termination, a closed terminal), which
-leaves the earlier report as it was.
+leaves the earlier report as it was, or the new one whole when the report
+was taking its name; a line on standard error says which.
 )";
 
 // Every message goes to standard error as one line that starts with the
