@@ -157,7 +157,7 @@ held_folder copy_of(const held_folder& folder)
 std::string split_leaf(const std::string& name, std::string& leaf)
 {
     const std::size_t slash = name.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "" : name.substr(0, slash + 1);
+    std::string folder = slash == std::string::npos ? "" : name.substr(0, slash + 1);
     leaf = folder.size() < name.size() ? name.substr(folder.size()) : std::string(1, '.');
     return folder;
 }
@@ -628,8 +628,7 @@ bool is_writable(const spot& at)
     return faccessat(handle_of(at.folder), at.leaf.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-int make_temporary(const held_folder& folder, const status* /*like: its bits are given at the naming*/,
-                   temporary& made)
+int make_temporary(const held_folder& folder, const status* /*like: its bits are given at the naming*/, temporary& made)
 {
     made = temporary{};
     made.folder = folder.name;
@@ -740,8 +739,8 @@ int give_name(temporary& made, const std::string& leaf, const status* replaced)
         if (error == 0) {
             // Named: an interrupt from here on removes nothing, and says so.
             interrupt.name[0] = '\0';
-            interrupt.message_size = keep_line(std::string(interrupt.once_named.data(), interrupt.once_named_size),
-                                               interrupt.message);
+            interrupt.message_size =
+                keep_line(std::string(interrupt.once_named.data(), interrupt.once_named_size), interrupt.message);
         }
     });
     if (error != 0) {

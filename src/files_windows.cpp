@@ -445,9 +445,9 @@ int hold_folder(const std::string& name, held_folder& held)
     held = held_folder{};
     // Without delete sharing: the folder cannot be renamed, moved or
     // replaced while it is held.
-    const HANDLE folder = CreateFileW(long_form(name.empty() ? "." : name).c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE folder =
+        CreateFileW(long_form(name.empty() ? "." : name).c_str(), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (folder == INVALID_HANDLE_VALUE) {
         return error_on(name);
     }
@@ -561,11 +561,11 @@ bool belongs_to_another_user(const spot& /*at*/) { return false; }
 std::FILE* open_in_place(const spot& at, int& error)
 {
     error = 0;
-    const HANDLE file = at.seen.what == kind::regular
-                            ? open_checked(at, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, error)
-                            : CreateFileW(long_form(at.folder.name + at.leaf).c_str(), GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        at.seen.what == kind::regular
+            ? open_checked(at, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, error)
+            : CreateFileW(long_form(at.folder.name + at.leaf).c_str(), GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = error != 0 ? error : error_on(at.folder.name + at.leaf);
         return nullptr;

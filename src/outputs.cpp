@@ -52,7 +52,7 @@ struct product {
     int (*write)(std::FILE* demo, std::FILE* out, std::string_view demo_name, report::outcome* result);
     std::string (*name_for)(std::string_view demo_name);
     bool (*replaces)(std::string_view first_bytes); // whether a file that begins so may be replaced by it
-    bool with_resources;  // res/ goes beside it
+    bool with_resources;                            // res/ goes beside it
     bool binary;          // its bytes are written as they are, where text mode would change them
     const char* not_ours; // why a file of the user's is not replaced
 };
@@ -83,10 +83,13 @@ bool replaces_report(std::string_view first_bytes)
     return first_bytes.empty() || report::begins_like_a_report(first_bytes);
 }
 
-bool replaces_view(std::string_view first_bytes) { return first_bytes.empty() || view::begins_like_a_view(first_bytes); }
+bool replaces_view(std::string_view first_bytes)
+{
+    return first_bytes.empty() || view::begins_like_a_view(first_bytes);
+}
 
-const product report_product = {
-    "report", write_report_page, report_name_for, replaces_report, true, false, "it is not a report"};
+const product report_product = {"report", write_report_page,   report_name_for, replaces_report, true,
+                                false,    "it is not a report"};
 const product view_product = {"view", write_view_page, view_name_for, replaces_view, false, true, "it is not a view"};
 
 // ---------------------------------------------------------------- the demo
@@ -216,8 +219,7 @@ std::string open_temporary(target& out, const console_side& console)
             return refusal_for(name, in_place_error);
         }
         console.tell(message::note, "cannot make a temporary file in " + quoted(folder_label(out.at.folder.name)) +
-                                        ": " + files::error_text(error) + "; " + quoted(name) +
-                                        " is written in place");
+                                        ": " + files::error_text(error) + "; " + quoted(name) + " is written in place");
         out.own_file = true;
         return "";
     }
@@ -363,8 +365,8 @@ void write_resources_beside(const target& out, const console_side& console)
                                            (folder ? "its stylesheet and icons" : "it"));
     }
     if (written.others) {
-        console.tell(message::note, quoted(written.folder) +
-                                        " belongs to another user: the report shows its files as they are there");
+        console.tell(message::note,
+                     quoted(written.folder) + " belongs to another user: the report shows its files as they are there");
     }
     if (written.written > 0) {
         console.tell(message::note, "wrote the report's stylesheet and icons into " + quoted(written.folder) + " (" +
@@ -433,10 +435,10 @@ bool write_report(demo_file& demo, target& out, const product& made, const conso
         undo(out);
         const std::string noun = made.noun;
         const std::string left = out.temporary ? left_as(out) : "the " + noun + " is incomplete";
-        const std::string cause = error == files::changed_meanwhile ? refusal_for(out.name, error)
-                                                                    : "cannot write the " + noun + " " +
-                                                                          quoted(label_of(out)) + ": " +
-                                                                          files::error_text(error) + "; " + left;
+        const std::string cause = error == files::changed_meanwhile
+                                      ? refusal_for(out.name, error)
+                                      : "cannot write the " + noun + " " + quoted(label_of(out)) + ": " +
+                                            files::error_text(error) + "; " + left;
         console.tell(message::error, !why.empty() ? why : cause);
         return false;
     }

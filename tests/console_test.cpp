@@ -9,14 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -397,7 +397,8 @@ TEST_P(Rules, DecideWhatTheReportReplaces)
     after.push_back("res");
     EXPECT_EQ(names, c.files.empty() ? after : c.files) << "a temporary file is left, or a file is missing";
     for (const auto& [name, holds] : c.others) {
-        EXPECT_EQ(test_support::read_file(name), holds != nullptr ? holds : test_support::render(worked_demo())) << name;
+        EXPECT_EQ(test_support::read_file(name), holds != nullptr ? holds : test_support::render(worked_demo()))
+            << name;
     }
     fs::current_path(start);
 }
