@@ -1,7 +1,9 @@
 // The program's files on POSIX systems. Names longer than one system call
-// takes are reached folder by folder with the *at calls. Links are followed
-// by the system alone: where the program must know where a link leads, it
-// asks the system for the file it opened (/proc/self/fd).
+// takes are reached folder by folder with the *at calls. A report's folder is
+// held as a descriptor (O_PATH) from the look at its name to the rename, and
+// every open there is compared, device and inode, with what was looked at.
+// Links are followed by the system alone: where the program must know where
+// a link leads, it asks the system for the file it opened (/proc/self/fd).
 #include "files.h"
 
 #include <array>
@@ -54,7 +56,7 @@ int folder_for(const std::string& name, std::string& leaf)
         leaf = name;
         return AT_FDCWD;
     }
-    int folder = name.front() == '/' ? open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD;
+    int folder = name.front() == '/' ? open("/", O_PATH | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD;
     std::size_t start = 0;
     for (std::size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', start)) {
         const std::string part = name.substr(start, slash - start);
@@ -62,7 +64,7 @@ int folder_for(const std::string& name, std::string& leaf)
         if (part.empty() || !is_folder(folder)) {
             continue;
         }
-        const int next = openat(folder, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int next = openat(folder, part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (folder != AT_FDCWD) {
             const int saved = errno;
             close(folder);
@@ -98,12 +100,6 @@ int open_name(const std::string& name, int flags)
 {
     const place at(name);
     return at.found() ? openat(at.folder, at.leaf.c_str(), flags | O_CLOEXEC, 0666) : -1;
-}
-
-// The folder `folder` itself ("" for the working folder), opened.
-int open_folder(const std::string& folder)
-{
-    return open_name(folder.empty() ? "." : folder + "/.", O_RDONLY | O_DIRECTORY);
 }
 
 std::FILE* stream_on(int fd, const char* mode, int& error)
@@ -145,6 +141,117 @@ status status_from(const struct stat& info)
 // A missing name, or a missing folder on the way to it, is no error.
 int error_unless_missing(int error) { return error == ENOENT ? 0 : error; }
 
+int handle_of(const held_folder& folder) { return static_cast<int>(folder.handle); }
+
+// Another descriptor on the same held folder.
+held_folder copy_of(const held_folder& folder)
+{
+    held_folder copy;
+    copy.handle = fcntl(handle_of(folder), F_DUPFD_CLOEXEC, 0);
+    copy.name = folder.name;
+    return copy;
+}
+
+// Splits `name` into its folder (with its slash, "" for a bare name) and
+// its last part ("." for a name that ends with a slash).
+std::string split_leaf(const std::string& name, std::string& leaf)
+{
+    const std::size_t slash = name.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "" : name.substr(0, slash + 1);
+    leaf = folder.size() < name.size() ? name.substr(folder.size()) : std::string(1, '.');
+    return folder;
+}
+
+// Where the file an open descriptor is lies, as the system names it; ""
+// when it has no such name (an anonymous pipe) or it is too long.
+std::string path_of_descriptor(int fd);
+
+// Holds, in `at`, the folder and the name there of the file that the link
+// `at.leaf` in `at.beside` reaches, the system following it. Returns 0 or
+// the error value.
+int hold_link_target(spot& at)
+{
+    const int target = openat(handle_of(at.beside), at.leaf.c_str(), O_PATH | O_CLOEXEC);
+    if (target < 0) {
+        return errno == ENOENT ? link_to_nothing : errno;
+    }
+    at.file = held_folder{};
+    at.file.handle = target;
+    struct stat info {};
+    const int error = fstat(target, &info) != 0 ? errno : 0;
+    const std::string path = error == 0 ? path_of_descriptor(target) : "";
+    if (error != 0) {
+        return error;
+    }
+    at.seen = status_from(info);
+    at.seen.link = true;
+    if (S_ISDIR(info.st_mode) || path.empty()) {
+        // A folder is refused, and a file without a name is one of the
+        // process's own descriptors, written through: neither needs its folder.
+        return 0;
+    }
+    std::string leaf;
+    const std::string folder = split_leaf(path, leaf);
+    if (const int held = hold_folder(folder, at.folder); held != 0) {
+        return held;
+    }
+    struct stat there {};
+    if (fstatat(handle_of(at.folder), leaf.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? changed_meanwhile : errno;
+    }
+    at.leaf = leaf;
+    return id_from(there) == id_from(info) ? 0 : changed_meanwhile;
+}
+
+// Opens the file of `at` with `flags` in its held folder, never through a
+// link: -1 with `error` set (changed_meanwhile when it is no longer the file
+// looked at).
+int open_checked(const spot& at, int flags, int& error)
+{
+    const int folder = handle_of(at.folder);
+    const status now = look_in(at.folder, at.leaf);
+    error = now.error != 0 ? now.error : now.id != at.seen.id || now.link ? changed_meanwhile : 0;
+    const int fd = error == 0 ? openat(folder, at.leaf.c_str(), flags | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC) : -1;
+    if (error == 0 && fd < 0) {
+        error = errno == ELOOP || errno == ENOENT ? changed_meanwhile : errno;
+    }
+    struct stat info {};
+    if (fd >= 0 && (fstat(fd, &info) != 0 || id_from(info) != at.seen.id)) {
+        error = changed_meanwhile;
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The permission bits of a new file, as the process's umask leaves them.
+mode_t new_file_bits()
+{
+    static const mode_t bits = [] {
+        const mode_t mask = umask(0);
+        umask(mask);
+        return static_cast<mode_t>(0666 & ~mask);
+    }();
+    return bits;
+}
+
+// Gives the temporary file `fd`, made for its owner alone and now written,
+// the bits of the file it replaces as far as they open it to no one new:
+// the owner where the system lets, the group's bits only where its group is
+// kept, no set-ID or sticky bit. A new file gets a new file's bits.
+void give_bits(int fd, const status* like)
+{
+    mode_t bits = new_file_bits();
+    if (like != nullptr) {
+        // Where the owner cannot be kept, the bits still are: a failed chown is no failure.
+        [[maybe_unused]] const int owned = fchown(fd, like->owner, like->group);
+        struct stat info {};
+        const bool group_kept = fstat(fd, &info) == 0 && info.st_gid == like->group;
+        bits = static_cast<mode_t>(like->mode & (group_kept ? 0777U : 0707U));
+    }
+    fchmod(fd, bits);
+}
+
 // ---------------------------------------------------------------- temporary files
 
 // A temporary name of fixed length, so it fits wherever any name fits, and
@@ -167,6 +274,17 @@ std::string descriptor_path(std::intptr_t fd) { return "/proc/self/fd/" + std::t
 
 bool has_descriptor_paths() { return access("/proc/self/fd", X_OK) == 0; }
 
+std::string path_of_descriptor(int fd)
+{
+    std::string path(PATH_MAX, '\0');
+    const ssize_t n = readlink(descriptor_path(fd).c_str(), path.data(), path.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= path.size() || path.front() != '/') {
+        return "";
+    }
+    path.resize(static_cast<std::size_t>(n));
+    return path;
+}
+
 // ---------------------------------------------------------------- interrupts
 
 // What the signal handler needs, in plain memory: the folder and the name of
@@ -176,6 +294,8 @@ struct interrupt_state {
     std::array<char, NAME_MAX + 1> name{};
     std::array<char, 4096> message{};
     std::size_t message_size = 0;
+    std::array<char, 4096> once_named{}; // the line once the file has its name
+    std::size_t once_named_size = 0;
 };
 
 interrupt_state interrupt;
@@ -192,7 +312,8 @@ void on_signal(int signal)
 constexpr std::array<int, 3> interrupting_signals = {SIGINT, SIGTERM, SIGHUP};
 
 // Runs `change` with the interrupting signals held back, so the handler
-// never sees the state half changed.
+// never sees the state half changed; one that comes meanwhile is handled
+// once `change` is done.
 template <typename Change> void with_signals_held(Change change)
 {
     sigset_t held;
@@ -222,6 +343,14 @@ void install_handler()
         return true;
     }();
     (void)installed;
+}
+
+// Copies `text`, as far as it fits, into `line`.
+template <std::size_t size> std::size_t keep_line(const std::string& text, std::array<char, size>& line)
+{
+    const std::size_t kept = std::min(text.size(), line.size());
+    std::memcpy(line.data(), text.data(), kept);
+    return kept;
 }
 
 // The temporary file an interrupt removes: `name` in the folder `folder`.
@@ -336,92 +465,189 @@ std::FILE* through_own_descriptor(const file_id& id, int& error)
     return found < 0 ? nullptr : stream_on(fcntl(found, F_DUPFD_CLOEXEC, 0), "w", error);
 }
 
-int locate(const std::string& name, std::string& folder, std::string& leaf)
+held_folder::held_folder(held_folder&& other) noexcept : handle(other.handle), name(std::move(other.name))
 {
-    const status seen = look(name);
-    if (seen.error != 0 || seen.what == kind::missing) {
-        return seen.error != 0 ? seen.error : ENOENT;
-    }
-    std::string path = name;
-    if (seen.link) {
-        // The system says where the link leads: the name of the file it opened.
-        const int fd = open_name(name, O_PATH);
-        if (fd < 0) {
-            return errno;
-        }
-        path.assign(PATH_MAX, '\0');
-        const ssize_t n = readlink(descriptor_path(fd).c_str(), path.data(), path.size());
-        close(fd);
-        if (n <= 0 || static_cast<std::size_t>(n) >= path.size()) {
-            return n < 0 ? errno : ENAMETOOLONG;
-        }
-        path.resize(static_cast<std::size_t>(n));
-    }
-    const std::size_t slash = path.find_last_of('/');
-    folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    leaf = path.substr(slash == std::string::npos ? 0 : slash + 1);
-    // The file under that name must be the one the name reaches.
-    const status there = look(path);
-    return there.error != 0 ? there.error : there.id == seen.id && !there.link ? 0 : ENOENT;
+    other.handle = -1;
 }
 
-int make_link_target(const std::string& name)
+held_folder& held_folder::operator=(held_folder&& other) noexcept
 {
-    const int fd = open_name(name, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY);
+    if (this != &other) {
+        release(static_cast<int>(handle));
+        handle = other.handle;
+        name = std::move(other.name);
+        other.handle = -1;
+    }
+    return *this;
+}
+
+held_folder::~held_folder() { release(static_cast<int>(handle)); }
+
+int hold_folder(const std::string& name, held_folder& held)
+{
+    held = held_folder{};
+    const place at(name.empty() ? "." : name + "/.");
+    const int fd = at.found() ? openat(at.folder, at.leaf.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
     if (fd < 0) {
         return errno;
     }
-    close(fd);
+    held.handle = fd;
+    held.name = name;
     return 0;
 }
 
-void remove_made(const std::string& folder, const std::string& leaf, const file_id& id)
+namespace {
+
+// hold() but for the seam's stage after it.
+int look_once(const std::string& name, spot& at)
 {
-    const int at = open_folder(folder);
-    struct stat info {};
-    if (at >= 0 && fstatat(at, leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && id_from(info) == id) {
-        unlinkat(at, leaf.c_str(), 0);
+    const std::string folder = split_leaf(name, at.leaf);
+    if (const int error = hold_folder(folder, at.beside); error != 0) {
+        return error;
     }
-    release(at);
+    const int fd = openat(handle_of(at.beside), at.leaf.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0) {
+        const int error = errno;
+        release(fd);
+        at.folder = copy_of(at.beside);
+        return error_unless_missing(error);
+    }
+    at.file.handle = fd;
+    at.seen = status_from(info);
+    at.seen.link = S_ISLNK(info.st_mode);
+    const int error = at.seen.link ? hold_link_target(at) : 0;
+    if (!at.folder.held() && error == 0) {
+        at.folder = copy_of(at.beside);
+    }
+    return error;
 }
 
-std::FILE* open_in_place(const std::string& name, int& error)
+} // namespace
+
+int hold(const std::string& name, spot& at)
 {
-    const int fd = open_name(name, O_WRONLY | O_NOCTTY);
+    at = spot{};
+    if (calls_to_fail().look != 0) {
+        return calls_to_fail().look;
+    }
+    const int error = look_once(name, at);
+    if (calls_to_fail().after_look != nullptr) {
+        calls_to_fail().after_look();
+    }
+    return error;
+}
+
+status look_in(const held_folder& folder, const std::string& leaf)
+{
+    status seen;
     struct stat info {};
-    if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
+    if (calls_to_fail().look != 0) {
+        seen.error = calls_to_fail().look;
+    } else if (fstatat(handle_of(folder), leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        seen.error = error_unless_missing(errno);
+    } else {
+        seen = status_from(info);
+        seen.link = S_ISLNK(info.st_mode);
+    }
+    return seen;
+}
+
+int hold_subfolder(const held_folder& parent, const std::string& name, held_folder& held, bool& others)
+{
+    held = held_folder{};
+    const int at = handle_of(parent);
+    if (mkdirat(at, name.c_str(), 0777) != 0 && errno != EEXIST) {
+        return errno;
+    }
+    struct stat own {};
+    struct stat folder {};
+    if (fstatat(at, name.c_str(), &own, AT_SYMLINK_NOFOLLOW) != 0 || fstat(at, &folder) != 0) {
+        return errno;
+    }
+    if (S_ISLNK(own.st_mode) && own.st_uid != geteuid() && own.st_uid != folder.st_uid) {
+        return others_link;
+    }
+    const int fd = openat(at, name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || fstat(fd, &own) != 0) {
+        const int error = errno;
+        release(fd);
+        return error;
+    }
+    others = own.st_uid != geteuid();
+    held.handle = fd;
+    held.name = parent.name + name;
+    return 0;
+}
+
+int read_start(const spot& at, std::size_t count, std::string& bytes)
+{
+    bytes.clear();
+    if (calls_to_fail().read != 0) {
+        return calls_to_fail().read;
+    }
+    int error = 0;
+    const int fd = open_checked(at, O_RDONLY | O_NONBLOCK, error);
+    if (fd < 0) {
+        return error;
+    }
+    bytes.resize(count);
+    const ssize_t n = at.seen.what == kind::regular ? read(fd, bytes.data(), count) : -1;
+    error = n < 0 ? (at.seen.what == kind::regular ? errno : EINVAL) : 0;
+    bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    close(fd);
+    return error;
+}
+
+bool belongs_to_another_user(const spot& at)
+{
+    struct stat folder {};
+    if (fstat(handle_of(at.folder), &folder) != 0) {
+        return true; // what cannot be told is not written through
+    }
+    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+    return shared && at.seen.owner != geteuid() && at.seen.owner != folder.st_uid;
+}
+
+std::FILE* open_in_place(const spot& at, int& error)
+{
+    if (calls_to_fail().before_change != nullptr) {
+        calls_to_fail().before_change();
+    }
+    const int fd = open_checked(at, O_WRONLY, error);
+    if (fd >= 0 && at.seen.what == kind::regular && ftruncate(fd, 0) != 0) {
         error = errno;
         close(fd);
         return nullptr;
     }
-    return stream_on(fd, "w", error);
+    return fd < 0 ? nullptr : stream_on(fd, "w", error);
 }
 
-bool is_writable(const std::string& name)
+bool is_writable(const spot& at)
 {
-    const place at(name);
-    return at.found() && faccessat(at.folder, at.leaf.c_str(), W_OK, AT_EACCESS) == 0;
+    return faccessat(handle_of(at.folder), at.leaf.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-int make_temporary(const std::string& folder, const status* like, temporary& made)
+int make_temporary(const held_folder& folder, const status* /*like: its bits are given at the naming*/, temporary& made)
 {
     made = temporary{};
-    made.folder = folder;
+    made.folder = folder.name;
     if (calls_to_fail().temporary != 0) {
         return calls_to_fail().temporary;
     }
-    const int at = open_folder(folder);
+    const int at = fcntl(handle_of(folder), F_DUPFD_CLOEXEC, 0);
     if (at < 0) {
         return errno;
     }
     // A nameless file, where the filesystem makes one, leaves nothing even
-    // when the run is killed; elsewhere a name of the run's own.
+    // when the run is killed; elsewhere a name of the run's own. Either is
+    // open to its owner alone until it has its bits.
     const bool nameless = has_descriptor_paths() && calls_to_fail().nameless == 0;
-    int fd = nameless ? openat(at, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666) : -1;
+    int fd = nameless ? openat(at, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1;
     for (int tries = 0; fd < 0 && tries < 16 && (tries == 0 || errno == EEXIST); ++tries) {
         made.name = temporary_name();
         remember_for_interrupt(at, made.name);
-        fd = openat(at, made.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = openat(at, made.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     }
     if (fd < 0) {
         const int error = errno;
@@ -429,11 +655,6 @@ int make_temporary(const std::string& folder, const status* like, temporary& mad
         close(at);
         made = temporary{};
         return error;
-    }
-    if (like != nullptr) {
-        // Where the owner cannot be kept, the bits still are: a failed chown is no failure.
-        [[maybe_unused]] const int owned = fchown(fd, like->owner, like->group);
-        fchmod(fd, like->mode);
     }
     made.handle = fd;
     made.place = at;
@@ -448,44 +669,82 @@ int make_temporary(const std::string& folder, const status* like, temporary& mad
 // Text and binary writes are the same bytes here.
 int write_as_binary(std::FILE* /*stream*/) { return 0; }
 
-int give_name(temporary& made, const std::string& leaf, bool replace)
+namespace {
+
+// Gives the temporary file of `made`, in its folder `at`, a name of its own
+// to be renamed from, where it has none (a nameless file). Returns 0 or the
+// errno value.
+int name_nameless(temporary& made, int at)
 {
-    const int at = static_cast<int>(made.place);
-    if (made.name.empty() && !replace) {
+    int error = EEXIST;
+    for (int tries = 0; tries < 16 && error == EEXIST; ++tries) {
+        made.name = temporary_name();
+        remember_for_interrupt(at, made.name);
+        error = link_at(AT_FDCWD, descriptor_path(made.handle).c_str(), at, made.name.c_str(), AT_SYMLINK_FOLLOW) == 0
+                    ? 0
+                    : errno;
+    }
+    if (error != 0) {
+        made.name.clear();
+        remember_for_interrupt(-1, "");
+    }
+    return error;
+}
+
+// Renames the temporary file over `leaf` when it still is `replaced`.
+int rename_over(temporary& made, int at, const std::string& leaf, const status& replaced)
+{
+    if (made.name.empty()) {
+        // Over another file it needs a name first, to be renamed from.
+        if (const int error = name_nameless(made, at); error != 0) {
+            return error;
+        }
+    }
+    struct stat now {};
+    if (fstatat(at, leaf.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || id_from(now) != replaced.id) {
+        return errno == ENOENT || id_from(now) != replaced.id ? changed_meanwhile : errno;
+    }
+    return rename_at(at, made.name.c_str(), leaf.c_str()) == 0 ? 0 : errno;
+}
+
+// Gives the temporary file the free name `leaf`, never replacing a file.
+int take_free_name(temporary& made, int at, const std::string& leaf)
+{
+    if (made.name.empty()) {
         // A nameless file takes a free name in one step, and never replaces one.
         const std::string path = descriptor_path(made.handle);
-        if (link_at(AT_FDCWD, path.c_str(), at, leaf.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-            return errno;
+        return link_at(AT_FDCWD, path.c_str(), at, leaf.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+    }
+    // A hard link never replaces a file; where the filesystem has none, a
+    // rename does the same in all but the instant since the caller looked.
+    if (link_at(at, made.name.c_str(), at, leaf.c_str(), 0) == 0) {
+        unlinkat(at, made.name.c_str(), 0);
+        return 0;
+    }
+    return errno == EEXIST || rename_at(at, made.name.c_str(), leaf.c_str()) != 0 ? errno : 0;
+}
+
+} // namespace
+
+int give_name(temporary& made, const std::string& leaf, const status* replaced)
+{
+    const int at = static_cast<int>(made.place);
+    int error = 0;
+    with_signals_held([&] {
+        if (calls_to_fail().before_change != nullptr) {
+            calls_to_fail().before_change();
         }
-    } else {
-        if (made.name.empty()) {
-            // Over another file it needs a name first, to be renamed from.
-            int error = EEXIST;
-            for (int tries = 0; tries < 16 && error == EEXIST; ++tries) {
-                made.name = temporary_name();
-                remember_for_interrupt(at, made.name);
-                error = link_at(AT_FDCWD, descriptor_path(made.handle).c_str(), at, made.name.c_str(),
-                                AT_SYMLINK_FOLLOW) == 0
-                            ? 0
-                            : errno;
-            }
-            if (error != 0) {
-                made.name.clear();
-                remember_for_interrupt(-1, "");
-                return error;
-            }
+        give_bits(static_cast<int>(made.handle), replaced);
+        error = replaced != nullptr ? rename_over(made, at, leaf, *replaced) : take_free_name(made, at, leaf);
+        if (error == 0) {
+            // Named: an interrupt from here on removes nothing, and says so.
+            interrupt.name[0] = '\0';
+            interrupt.message_size =
+                keep_line(std::string(interrupt.once_named.data(), interrupt.once_named_size), interrupt.message);
         }
-        if (!replace) {
-            // A hard link never replaces a file; where the filesystem has none,
-            // a rename does the same in all but the instant since the caller looked.
-            if (link_at(at, made.name.c_str(), at, leaf.c_str(), 0) == 0) {
-                unlinkat(at, made.name.c_str(), 0);
-            } else if (errno == EEXIST || rename_at(at, made.name.c_str(), leaf.c_str()) != 0) {
-                return errno;
-            }
-        } else if (rename_at(at, made.name.c_str(), leaf.c_str()) != 0) {
-            return errno;
-        }
+    });
+    if (error != 0) {
+        return error;
     }
     made.name.clear();
     discard(made);
@@ -506,36 +765,37 @@ void discard(temporary& made)
     made = temporary{};
 }
 
-void on_interrupt(const temporary* current, const std::string& message)
+void on_interrupt(const temporary* current, const std::string& message, const std::string& once_named)
 {
     install_handler();
     with_signals_held([&] {
-        const std::size_t size = std::min(message.size(), interrupt.message.size());
-        std::memcpy(interrupt.message.data(), message.data(), size);
-        interrupt.message_size = size;
-        if (current == nullptr) {
-            interrupt.name[0] = '\0';
-        }
+        interrupt.message_size = keep_line(message, interrupt.message);
+        interrupt.once_named_size = keep_line(once_named.empty() ? message : once_named, interrupt.once_named);
     });
+    interrupt_removes(current);
+}
+
+void interrupt_removes(const temporary* current)
+{
     if (current != nullptr && !current->name.empty()) {
         remember_for_interrupt(static_cast<int>(current->place), current->name);
+    } else {
+        remember_for_interrupt(-1, "");
     }
 }
 
-std::string error_text(int error) { return std::strerror(error); }
-
-int make_folder(const std::string& name)
+std::string error_text(int error)
 {
-    const place at(name);
-    if (!at.found()) {
-        return errno;
+    switch (error) {
+    case changed_meanwhile:
+        return "it changed while it was written; left as it is";
+    case link_to_nothing:
+        return "it is a link to nothing; not followed";
+    case others_link:
+        return "it is another user's link; not followed";
+    default:
+        return std::strerror(error);
     }
-    int error = mkdirat(at.folder, at.leaf.c_str(), 0777) == 0 ? 0 : errno;
-    struct stat info {};
-    if (error == EEXIST) {
-        error = fstatat(at.folder, at.leaf.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
-    }
-    return error;
 }
 
 } // namespace files

@@ -2,9 +2,13 @@
 // system call gets it as the system's wide (UTF-16) name in its long form,
 // \\?\C:\... or \\?\UNC\server\share\... (src/wide_names.h), which takes names
 // of any length without the system's long-name opt-in and reaches a file
-// named like a device instead of the device. A temporary file is marked to
-// be deleted when its last handle closes until it takes its name, so an
-// interrupt, a closed console window or a killed run leaves nothing of it.
+// named like a device instead of the device. A report's folder is held open
+// without delete sharing from the look at its name to the rename, so it
+// cannot be renamed or replaced meanwhile, and each later open is compared
+// (GetFileInformationByHandle) with what was looked at. A temporary file is
+// marked to be deleted when its last handle closes until it takes its name,
+// so an interrupt, a closed console window or a killed run leaves nothing
+// of it.
 #include "console.h"
 #include "files.h"
 #include "utf16.h"
@@ -257,6 +261,7 @@ struct interrupt_state {
     std::mutex lock;
     std::wstring temporary;
     std::string message;
+    std::string once_named; // the line once the file has its name
 };
 
 interrupt_state& interrupt()
@@ -410,56 +415,159 @@ std::FILE* through_own_descriptor(const file_id& id, int& error)
     return nullptr;
 }
 
-int locate(const std::string& name, std::string& folder, std::string& leaf)
+held_folder::held_folder(held_folder&& other) noexcept : handle(other.handle), name(std::move(other.name))
 {
-    const status seen = look(name);
-    std::string path = name;
-    const int error = seen.error != 0              ? seen.error
-                      : seen.what == kind::missing ? ENOENT
-                      : seen.link                  ? final_name(name, path)
-                                                   : 0;
-    if (error != 0) {
-        return error;
-    }
-    folder = console::folder_of(path);
-    leaf = path.substr(folder.size());
-    // The file under that name must be the one the name reaches.
-    const status there = look(path);
-    return there.error != 0 ? there.error : there.id == seen.id && !there.link ? 0 : ENOENT;
+    other.handle = -1;
 }
 
-int make_link_target(const std::string& name)
+held_folder& held_folder::operator=(held_folder&& other) noexcept
 {
-    const HANDLE file = CreateFileW(long_form(name).c_str(), GENERIC_WRITE, share_all, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return errno_of(GetLastError());
+    if (this != &other) {
+        if (handle != -1) {
+            CloseHandle(as_handle(handle));
+        }
+        handle = other.handle;
+        name = std::move(other.name);
+        other.handle = -1;
     }
-    CloseHandle(file);
+    return *this;
+}
+
+held_folder::~held_folder()
+{
+    if (handle != -1) {
+        CloseHandle(as_handle(handle));
+    }
+}
+
+int hold_folder(const std::string& name, held_folder& held)
+{
+    held = held_folder{};
+    // Without delete sharing: the folder cannot be renamed, moved or
+    // replaced while it is held.
+    const HANDLE folder =
+        CreateFileW(long_form(name.empty() ? "." : name).c_str(), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) {
+        return error_on(name);
+    }
+    if (status_of(folder).what != kind::folder) {
+        CloseHandle(folder);
+        return ENOTDIR;
+    }
+    held.handle = reinterpret_cast<std::intptr_t>(folder);
+    held.name = name;
     return 0;
 }
 
-void remove_made(const std::string& folder, const std::string& leaf, const file_id& id)
+int hold(const std::string& name, spot& at)
 {
-    const HANDLE file = CreateFileW(long_form(folder + leaf).c_str(), DELETE, share_all, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return;
+    at = spot{};
+    const std::string folder = console::folder_of(name);
+    at.leaf = folder.size() < name.size() ? name.substr(folder.size()) : std::string(1, '.');
+    if (const int error = hold_folder(folder, at.beside); error != 0) {
+        return error;
     }
-    const status seen = status_of(file);
-    if (seen.error == 0 && seen.what == kind::regular && seen.id == id) {
-        mark_for_deletion(file, true);
+    at.seen = look(name);
+    if (at.seen.error != 0) {
+        return at.seen.error;
     }
-    CloseHandle(file);
+    if (at.seen.what == kind::missing && at.seen.link) {
+        return link_to_nothing;
+    }
+    std::string path = folder + at.leaf;
+    if (at.seen.link && at.seen.what == kind::regular) {
+        if (const int error = final_name(name, path); error != 0) {
+            return error;
+        }
+    }
+    const std::string place = console::folder_of(path);
+    if (const int error = hold_folder(place, at.folder); error != 0) {
+        return error;
+    }
+    at.leaf = path.substr(place.size());
+    // The file under that name must be the one the name reaches.
+    const status there = at.seen.what == kind::regular ? look(path) : at.seen;
+    return there.error != 0 ? there.error : there.id == at.seen.id && !there.link ? 0 : changed_meanwhile;
 }
 
-std::FILE* open_in_place(const std::string& name, int& error)
+status look_in(const held_folder& folder, const std::string& leaf)
 {
-    error = 0;
-    const HANDLE file = CreateFileW(long_form(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::string name = folder.name + leaf;
+    const DWORD attributes = GetFileAttributesW(long_form(name).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        status seen;
+        seen.what = kind::other;
+        seen.link = true;
+        return seen;
+    }
+    return look(name);
+}
+
+int hold_subfolder(const held_folder& parent, const std::string& name, held_folder& held, bool& others)
+{
+    others = false;
+    const std::string path = parent.name + name;
+    if (CreateDirectoryW(long_form(path).c_str(), nullptr) == 0 && GetLastError() != ERROR_ALREADY_EXISTS) {
+        return errno_of(GetLastError());
+    }
+    return hold_folder(path + console::path_separator, held);
+}
+
+namespace {
+
+// Opens the file of `at` with `access`, refused (changed_meanwhile) when it
+// is no longer the file looked at.
+HANDLE open_checked(const spot& at, DWORD access, DWORD share, int& error)
+{
+    const std::string name = at.folder.name + at.leaf;
+    const HANDLE file =
+        CreateFileW(long_form(name).c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = error_on(name);
+        return file;
+    }
+    const status now = status_of(file);
+    if (now.what != at.seen.what || now.id != at.seen.id) {
+        CloseHandle(file);
+        error = changed_meanwhile;
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+} // namespace
+
+int read_start(const spot& at, std::size_t count, std::string& bytes)
+{
+    bytes.clear();
+    int error = 0;
+    const HANDLE file = open_checked(at, GENERIC_READ, share_all, error);
+    if (file == INVALID_HANDLE_VALUE) {
+        return error;
+    }
+    bytes.resize(count);
+    DWORD n = 0;
+    error = ReadFile(file, bytes.data(), static_cast<DWORD>(count), &n, nullptr) != 0 ? 0 : errno_of(GetLastError());
+    bytes.resize(error == 0 ? n : 0);
+    CloseHandle(file);
+    return error;
+}
+
+// The system keeps files apart by their access lists, not by a shared
+// folder's owner: nothing to tell here.
+bool belongs_to_another_user(const spot& /*at*/) { return false; }
+
+std::FILE* open_in_place(const spot& at, int& error)
+{
+    error = 0;
+    const HANDLE file =
+        at.seen.what == kind::regular
+            ? open_checked(at, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, error)
+            : CreateFileW(long_form(at.folder.name + at.leaf).c_str(), GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = error != 0 ? error : error_on(at.folder.name + at.leaf);
         return nullptr;
     }
     if (GetFileType(file) == FILE_TYPE_DISK && SetEndOfFile(file) == 0) {
@@ -470,10 +578,10 @@ std::FILE* open_in_place(const std::string& name, int& error)
     return text_stream_on(file, error);
 }
 
-bool is_writable(const std::string& name)
+bool is_writable(const spot& at)
 {
-    const HANDLE file = CreateFileW(long_form(name).c_str(), GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(long_form(at.folder.name + at.leaf).c_str(), GENERIC_WRITE, share_all, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -481,8 +589,9 @@ bool is_writable(const std::string& name)
     return true;
 }
 
-int make_temporary(const std::string& folder, const status* like, temporary& made)
+int make_temporary(const held_folder& place, const status* like, temporary& made)
 {
+    const std::string& folder = place.name;
     made = temporary{};
     made.folder = folder;
     const DWORD attributes =
@@ -518,18 +627,25 @@ int make_temporary(const std::string& folder, const status* like, temporary& mad
 
 int write_as_binary(std::FILE* stream) { return _setmode(_fileno(stream), _O_BINARY) != -1 ? 0 : errno; }
 
-int give_name(temporary& made, const std::string& leaf, bool replace)
+int give_name(temporary& made, const std::string& leaf, const status* replaced)
 {
+    const bool replace = replaced != nullptr;
     const std::wstring from = long_form(made.folder + made.name);
     const std::wstring to = long_form(made.folder + leaf);
     if (!replace && wide_names::has_reserved_leaf(leaf)) {
         return reserved_for_a_device;
     }
-    {
-        // From here to the rename only the interrupt handler removes it.
-        const std::lock_guard<std::mutex> held(interrupt().lock);
-        interrupt().temporary = from;
+    // The console's handler, on a thread of its own, waits for the naming
+    // to end, so its line tells what became of the name.
+    const std::lock_guard<std::mutex> held(interrupt().lock);
+    if (replace) {
+        const status now = look(made.folder + leaf);
+        if (now.error != 0 || now.link || now.id != replaced->id) {
+            return now.error != 0 ? now.error : changed_meanwhile;
+        }
     }
+    // From here to the rename only the interrupt handler removes it.
+    interrupt().temporary = from;
     DWORD error = mark_for_deletion(as_handle(made.handle), false) ? NO_ERROR : GetLastError();
     if (error == NO_ERROR) {
         CloseHandle(as_handle(made.handle));
@@ -541,6 +657,8 @@ int give_name(temporary& made, const std::string& leaf, bool replace)
         }
     }
     if (error == NO_ERROR) {
+        interrupt().temporary.clear();
+        interrupt().message = interrupt().once_named;
         made.name.clear();
         discard(made);
         return 0;
@@ -566,12 +684,21 @@ void discard(temporary& made)
     made = temporary{};
 }
 
-void on_interrupt(const temporary* current, const std::string& message)
+void on_interrupt(const temporary* current, const std::string& message, const std::string& once_named)
 {
     static const bool installed = SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
     (void)installed;
+    {
+        const std::lock_guard<std::mutex> held(interrupt().lock);
+        interrupt().message = message;
+        interrupt().once_named = once_named.empty() ? message : once_named;
+    }
+    interrupt_removes(current);
+}
+
+void interrupt_removes(const temporary* current)
+{
     const std::lock_guard<std::mutex> held(interrupt().lock);
-    interrupt().message = message;
     // A temporary file still marked for deletion goes with the process.
     interrupt().temporary = current != nullptr && current->handle == -1 && !current->name.empty()
                                 ? long_form(current->folder + current->name)
@@ -586,25 +713,13 @@ std::string error_text(int error)
     if (error == reserved_for_a_device) {
         return "the name is reserved for a device";
     }
+    if (error == changed_meanwhile) {
+        return "it changed while it was written; left as it is";
+    }
+    if (error == link_to_nothing) {
+        return "it is a link to nothing; not followed";
+    }
     return std::strerror(error);
-}
-
-int make_folder(const std::string& name)
-{
-    const std::wstring folder = long_form(name);
-    if (CreateDirectoryW(folder.c_str(), nullptr) != 0) {
-        return 0;
-    }
-    const DWORD why = GetLastError();
-    if (why != ERROR_ALREADY_EXISTS) {
-        return errno_of(why);
-    }
-    const HANDLE file = open_existing(name, 0);
-    const status seen = file != INVALID_HANDLE_VALUE ? status_of(file) : status{};
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-    }
-    return seen.what == kind::folder ? 0 : ENOTDIR;
 }
 
 } // namespace files

@@ -71,7 +71,8 @@ Exit status:
        its header or before the zero word that closes its blocks (the
        report shows all there is)
   130, 143, 129  interrupted (Ctrl+C, a termination, a closed terminal),
-       which leaves the earlier report as it was
+       which leaves the earlier report as it was, or the new one whole
+       when it was taking its name; a line on standard error says which
 
 Examples:
   demo2html run.demo                 run.htm, with res@ beside it

@@ -3,7 +3,6 @@
 #include "console.h"
 #include "demo_format.h"
 #include "files.h"
-#include "last_error.h"
 #include "report.h"
 #include "resources.h"
 #include "view.h"
@@ -77,10 +76,21 @@ std::string view_name_for(std::string_view demo_name)
     return name.insert(name.size() - std::string_view(".htm").size(), ".view");
 }
 
-const product report_product = {"report", write_report_page,   report_name_for, may_be_replaced, true,
+// Each kind replaces an empty file or one of its own kind only: a view may
+// be the only copy of its demo.
+bool replaces_report(std::string_view first_bytes)
+{
+    return first_bytes.empty() || report::begins_like_a_report(first_bytes);
+}
+
+bool replaces_view(std::string_view first_bytes)
+{
+    return first_bytes.empty() || view::begins_like_a_view(first_bytes);
+}
+
+const product report_product = {"report", write_report_page,   report_name_for, replaces_report, true,
                                 false,    "it is not a report"};
-const product view_product = {
-    "view", write_view_page, view_name_for, may_be_replaced, false, true, "it is neither a report nor a view"};
+const product view_product = {"view", write_view_page, view_name_for, replaces_view, false, true, "it is not a view"};
 
 // ---------------------------------------------------------------- the demo
 
@@ -117,12 +127,11 @@ struct target {
     std::FILE* stream = nullptr; // open for writing in text mode
     files::temporary made;       // the temporary file it is written to, when it is
     bool temporary = false;      // written to `made`, to take its name when complete
-    std::string folder;          // where it takes its name
-    std::string leaf;
-    bool replaces = false;                  // an existing file is replaced, else the name is free
-    std::optional<files::file_id> made_new; // the file a link pointed to, made empty by this run
-    bool own_file = false;                  // a regular file of its own, beside which res/ goes
+    files::spot at;              // the name looked at: where it takes its name, and what it replaces
+    bool replaces = false;       // an existing file is replaced, else the name is free
+    bool own_file = false;       // a regular file of its own, beside which res/ goes
     bool to_standard_output = false;
+    files::file_id written; // the file the report was written to
 };
 
 std::string label_of(const target& out) { return out.to_standard_output ? standard_output_label : out.name; }
@@ -150,13 +159,17 @@ std::string refusal_by_identity(const std::string& name, const files::file_id& i
     return "";
 }
 
-// Why the existing regular file `name` may not be replaced by a report: it
-// is not a report, or it cannot be read to tell. "" when it may.
-std::string refusal_by_content(const std::string& name, const product& made)
+// Why the existing regular file `name`, looked at in `at`, may not be
+// replaced: it is not of the kind written, or it cannot be read to tell.
+// "" when it may.
+std::string refusal_by_content(const std::string& name, const files::spot& at, const product& made)
 {
     std::string start;
-    if (const int error = files::read_start(name, first_bytes_told(), start); error != 0) {
-        return "will not replace " + quoted(name) + ": cannot tell whether it is a report: " + files::error_text(error);
+    if (const int error = files::read_start(at, first_bytes_told(), start); error == files::changed_meanwhile) {
+        return quoted(name) + " " + files::error_text(error).substr(std::string_view("it ").size());
+    } else if (error != 0) {
+        return "will not replace " + quoted(name) + ": cannot tell whether it is a " + made.noun + ": " +
+               files::error_text(error);
     }
     return made.replaces(start) ? "" : "will not replace " + quoted(name) + ": " + made.not_ours;
 }
@@ -164,49 +177,33 @@ std::string refusal_by_content(const std::string& name, const product& made)
 // The folder of a temporary file, as messages name it.
 std::string folder_label(const std::string& folder) { return folder.empty() ? "." : folder; }
 
-// Where the temporary file goes, for the report `name` that reaches what
-// `seen` says: beside the file it replaces, or beside the free name. ""
-// when it can be placed, else why not.
-std::string place_report(const std::string& name, files::status& seen, target& out)
+// What becomes of the name of a report that is not written: an earlier
+// file stays as it was, a free name stays free.
+std::string left_as(const target& out)
 {
-    if (seen.what == files::kind::regular) {
-        out.replaces = true;
-        const int error = files::locate(name, out.folder, out.leaf);
-        return error == 0 ? "" : cannot_open(name, "writing", error);
+    return quoted(out.name) + (out.replaces ? " is left as it was" : " is not written");
+}
+
+// Why a name is refused for a cause of the program's own (a link to
+// nothing, a file changed meanwhile), or for the system's `error`.
+std::string refusal_for(const std::string& name, int error)
+{
+    if (error == files::changed_meanwhile || error == files::link_to_nothing) {
+        return quoted(name) + " " + files::error_text(error).substr(std::string_view("it ").size());
     }
-    if (seen.link) {
-        // A link to nothing: the report is made where it points.
-        const int error = files::make_link_target(name);
-        if (error != 0) {
-            return cannot_open(name, "writing", error);
-        }
-        seen = files::look(name);
-        out.made_new = seen.id;
-        out.replaces = true;
-        const int located = seen.what == files::kind::regular ? files::locate(name, out.folder, out.leaf) : ENOENT;
-        return located == 0 ? "" : cannot_open(name, "writing", located);
-    }
-    out.folder = console::folder_of(name);
-    out.leaf = name.substr(out.folder.size());
-    return "";
+    return cannot_open(name, "writing", error);
 }
 
 // Removes what this run made for a report that was not completed.
-void undo(target& out)
-{
-    files::discard(out.made);
-    if (out.made_new) {
-        files::remove_made(out.folder, out.leaf, *out.made_new);
-        out.made_new.reset();
-    }
-}
+void undo(target& out) { files::discard(out.made); }
 
 // Opens the temporary file of the report, or, where its folder takes no new
 // file but the existing report can be written, the report itself. "" when
 // open, else why not.
-std::string open_temporary(const std::string& name, const files::status& seen, target& out, const console_side& console)
+std::string open_temporary(target& out, const console_side& console)
 {
-    const int error = files::make_temporary(out.folder, out.replaces ? &seen : nullptr, out.made);
+    const std::string& name = out.name;
+    const int error = files::make_temporary(out.at.folder, out.replaces ? &out.at.seen : nullptr, out.made);
     if (error == 0) {
         out.stream = out.made.stream;
         out.temporary = true;
@@ -214,22 +211,67 @@ std::string open_temporary(const std::string& name, const files::status& seen, t
         return "";
     }
     const bool no_new_file = error == EACCES || error == EPERM;
-    if (no_new_file && seen.what == files::kind::regular && files::is_writable(name)) {
+    if (no_new_file && out.replaces && files::is_writable(out.at)) {
         int in_place_error = 0;
-        out.stream = files::open_in_place(name, in_place_error);
-        if (out.stream != nullptr) {
-            console.tell(message::note, "cannot make a temporary file in " + quoted(folder_label(out.folder)) + ": " +
-                                            files::error_text(error) + "; " + quoted(name) + " is written in place");
-            out.own_file = true;
-            return "";
+        out.stream = files::open_in_place(out.at, in_place_error);
+        if (out.stream == nullptr) {
+            undo(out);
+            return refusal_for(name, in_place_error);
         }
+        console.tell(message::note, "cannot make a temporary file in " + quoted(folder_label(out.at.folder.name)) +
+                                        ": " + files::error_text(error) + "; " + quoted(name) + " is written in place");
+        out.own_file = true;
+        return "";
     }
     undo(out);
     if (error == ENOENT || error == ENOTDIR) {
         return cannot_open(name, "writing", error);
     }
-    return "cannot make a temporary file in " + quoted(folder_label(out.folder)) + " for " + quoted(name) + ": " +
-           files::error_text(error) + "; " + quoted(name) + " is left as it was";
+    return "cannot make a temporary file in " + quoted(folder_label(out.at.folder.name)) + " for " + quoted(name) +
+           ": " + files::error_text(error) + "; " + left_as(out);
+}
+
+// Opens standard output for the report, unless it is the demo itself.
+std::string open_standard_output(const demo_file& demo, target& out, const product& made)
+{
+    int error = 0;
+    out.to_standard_output = true;
+    out.stream = files::standard_output(error);
+    if (out.stream == nullptr) {
+        return cannot_open(standard_output_label, "writing", error);
+    }
+    const files::status output = files::look(out.stream);
+    const files::status input = files::look(demo.stream);
+    if (output.error == 0 && input.error == 0 && input.what == files::kind::regular && output.id == input.id) {
+        std::fclose(out.stream);
+        out.stream = nullptr;
+        return "will not write the " + std::string(made.noun) + " to " + standard_output_label + ": it is the demo " +
+               quoted(demo.label) + " itself";
+    }
+    return "";
+}
+
+// Writes the report through a pipe, a device or one of the program's own
+// descriptors that the name reaches, where it does. "" when it is open or
+// the name is a file to replace, else why not.
+std::string open_through(const std::string& name, target& out, const product& made)
+{
+    int error = 0;
+    // One of the program's own descriptors is written through as it is; a
+    // file of its own at the name gets its res/ as any report.
+    out.stream = files::through_own_descriptor(out.at.seen.id, error);
+    if (out.stream != nullptr || error != 0) {
+        out.own_file = out.at.seen.what == files::kind::regular && !out.at.seen.link;
+        return out.stream != nullptr ? "" : cannot_open(name, "writing", error);
+    }
+    if (out.at.seen.what != files::kind::other) {
+        return "";
+    }
+    if (files::belongs_to_another_user(out.at)) {
+        return "will not write the " + std::string(made.noun) + " to " + quoted(name) + ": it belongs to another user";
+    }
+    out.stream = files::open_in_place(out.at, error);
+    return out.stream != nullptr ? "" : refusal_for(name, error);
 }
 
 // Opens the report `name` of `demo` unless it is refused. "" when open,
@@ -239,54 +281,47 @@ std::string open_report(const std::string& name, const demo_file& demo, const ru
 {
     out = target{};
     out.name = name;
-    int error = 0;
     if (is_standard_stream(name)) {
-        out.to_standard_output = true;
-        out.stream = files::standard_output(error);
-        return out.stream != nullptr ? "" : cannot_open(standard_output_label, "writing", error);
+        return open_standard_output(demo, out, made);
     }
-    files::status seen = files::look(name);
-    if (seen.error != 0 || seen.what == files::kind::folder) {
-        return cannot_open(name, "writing", seen.error != 0 ? seen.error : EISDIR);
+    const int error = files::hold(name, out.at);
+    const files::status& seen = out.at.seen;
+    if (error != 0 || seen.what == files::kind::folder) {
+        return refusal_for(name, error != 0 ? error : EISDIR);
     }
     if (seen.what != files::kind::missing) {
         if (std::string why = refusal_by_identity(name, seen.id, demo, run, made); !why.empty()) {
             return why;
         }
-        // One of the program's own descriptors is written through as it is.
-        out.stream = files::through_own_descriptor(seen.id, error);
-        if (out.stream != nullptr || error != 0) {
-            return out.stream != nullptr ? "" : cannot_open(name, "writing", error);
-        }
-    }
-    if (seen.what == files::kind::other) {
-        out.stream = files::open_in_place(name, error);
-        return out.stream != nullptr ? "" : cannot_open(name, "writing", error);
-    }
-    if (seen.what == files::kind::regular) {
-        if (std::string why = refusal_by_content(name, made); !why.empty()) {
+        if (std::string why = open_through(name, out, made); !why.empty() || out.stream != nullptr) {
             return why;
         }
+        if (std::string why = refusal_by_content(name, out.at, made); !why.empty()) {
+            return why;
+        }
+        out.replaces = true;
     }
-    if (std::string why = place_report(name, seen, out); !why.empty()) {
-        undo(out);
-        return why;
-    }
-    return open_temporary(name, seen, out, console);
+    return open_temporary(out, console);
 }
 
-// Gives the complete temporary report its name. A free name that another
-// run took meanwhile is replaced only when it now holds a report. Returns
-// 0, or the errno value.
+// Gives the complete temporary report its name. A name that another run
+// took or replaced meanwhile is replaced only when it now holds a file of
+// the kind written. Returns 0, or the error value.
 int give_report_its_name(target& out, const product& made, std::string& why)
 {
-    int error = files::give_name(out.made, out.leaf, out.replaces);
-    if (error == EEXIST && !out.replaces) {
-        const files::status seen = files::look(out.name);
-        why = seen.what == files::kind::regular ? refusal_by_content(out.name, made) : "";
-        if (why.empty()) {
-            error = files::give_name(out.made, out.leaf, true);
+    files::spot& at = out.at;
+    int error = files::give_name(out.made, at.leaf, out.replaces ? &at.seen : nullptr);
+    for (int tries = 0; tries < 16 && (error == EEXIST || error == files::changed_meanwhile); ++tries) {
+        at.seen = files::look_in(at.folder, at.leaf);
+        if (at.seen.error != 0 || (at.seen.what != files::kind::regular && at.seen.what != files::kind::missing)) {
+            return at.seen.error != 0 ? at.seen.error : files::changed_meanwhile;
         }
+        const bool free = at.seen.what == files::kind::missing;
+        why = free ? "" : refusal_by_content(out.name, at, made);
+        if (!why.empty()) {
+            return 0;
+        }
+        error = files::give_name(out.made, at.leaf, free ? nullptr : &at.seen);
     }
     return error;
 }
@@ -359,15 +394,19 @@ void suggest_the_view(const report::outcome& outcome, const demo_file& demo, con
 
 // Puts the stylesheet and icons beside the report, where missing, and says
 // what it wrote and what it could not.
-void write_resources_beside(const std::string& report_name, const console_side& console)
+void write_resources_beside(const target& out, const console_side& console)
 {
-    const resources::outcome written = resources::write_beside(report_name);
+    const resources::outcome written = resources::write_beside(out.name, out.at.beside);
     for (const resources::failure& failed : written.failures) {
         const bool folder = failed.path == written.folder;
         console.tell(message::warning, std::string("cannot write ") + (folder ? "the folder " : "") +
                                            quoted(failed.path) + ": " + files::error_text(failed.error) +
                                            "; the report shows without " +
                                            (folder ? "its stylesheet and icons" : "it"));
+    }
+    if (written.others) {
+        console.tell(message::note,
+                     quoted(written.folder) + " belongs to another user: the report shows its files as they are there");
     }
     if (written.written > 0) {
         console.tell(message::note, "wrote the report's stylesheet and icons into " + quoted(written.folder) + " (" +
@@ -376,13 +415,29 @@ void write_resources_beside(const std::string& report_name, const console_side& 
     }
 }
 
-// What an interrupt while the report is written says.
+// What an interrupt while the report is written says, before it has its
+// name and once it has.
 std::string interrupted_message(const target& out, const product& made)
 {
-    const std::string what = out.temporary
-                                 ? quoted(out.name) + " is left as it was"
-                                 : "the " + std::string(made.noun) + " " + quoted(label_of(out)) + " is incomplete";
+    const std::string what =
+        out.temporary ? left_as(out) : "the " + std::string(made.noun) + " " + quoted(label_of(out)) + " is incomplete";
     return "demo2html: interrupted; " + what + "\n";
+}
+
+std::string interrupted_once_named(const target& out, const product& made)
+{
+    const std::string resources = made.with_resources ? ", its res/ may be incomplete" : "";
+    return "demo2html: interrupted; " + quoted(out.name) + " is written" + resources + "\n";
+}
+
+// A report on standard output that lands in a regular file gets no res/:
+// one note says so, and how to have one.
+void note_no_resources(const files::status& written_to, const product& made, const console_side& console)
+{
+    if (made.with_resources && written_to.error == 0 && written_to.what == files::kind::regular) {
+        console.tell(message::note, "no res/ is written beside a report on standard output; name the report "
+                                    "(demo2html DEMO REPORT) to have its stylesheet and icons beside it");
+    }
 }
 
 // Writes the report of `demo` into `out`, puts it in place and the
@@ -391,9 +446,11 @@ std::string interrupted_message(const target& out, const product& made)
 // could not be written completely.
 int write_report(demo_file& demo, target& out, const product& made, const console_side& console)
 {
-    files::on_interrupt(out.temporary ? &out.made : nullptr, interrupted_message(out, made));
+    files::on_interrupt(out.temporary ? &out.made : nullptr, interrupted_message(out, made),
+                        interrupted_once_named(out, made));
     // The completion message stays out of a report on standard output.
     const files::status written_to = files::look(out.stream);
+    out.written = written_to.id;
     const files::status output = files::look(stdout);
     const bool shares_standard_output =
         out.to_standard_output || (written_to.error == 0 && output.error == 0 && written_to.id == output.id);
@@ -414,20 +471,24 @@ int write_report(demo_file& demo, target& out, const product& made, const consol
     if (written && out.temporary) {
         error = give_report_its_name(out, made, why);
     }
-    files::on_interrupt(nullptr, "demo2html: interrupted\n");
     if (error != 0 || !why.empty()) {
+        files::on_interrupt(nullptr, "demo2html: interrupted\n");
         undo(out);
         const std::string noun = made.noun;
-        const std::string left =
-            out.temporary ? quoted(out.name) + " is left as it was" : "the " + noun + " is incomplete";
-        console.tell(message::error, !why.empty() ? why
-                                                  : "cannot write the " + noun + " " + quoted(label_of(out)) + ": " +
-                                                        files::error_text(error) + "; " + left);
+        const std::string left = out.temporary ? left_as(out) : "the " + noun + " is incomplete";
+        const std::string cause = error == files::changed_meanwhile
+                                      ? refusal_for(out.name, error)
+                                      : "cannot write the " + noun + " " + quoted(label_of(out)) + ": " +
+                                            files::error_text(error) + "; " + left;
+        console.tell(message::error, !why.empty() ? why : cause);
         return 1;
     }
     if (out.own_file && made.with_resources) {
-        write_resources_beside(out.name, console);
+        write_resources_beside(out, console);
+    } else if (out.to_standard_output) {
+        note_no_resources(written_to, made, console);
     }
+    files::on_interrupt(nullptr, "demo2html: interrupted\n");
     console.show(shares_standard_output ? channel::error : channel::output, with_name(done_message, label_of(out)));
     suggest_the_view(outcome, demo, out, made, console);
     return status_of(outcome);
@@ -565,8 +626,16 @@ int convert_several(const request& asked, const product& made, const console_sid
             status = 1;
             continue;
         }
-        if (const files::status seen = files::look(demo.stream); seen.error == 0 && !converted.insert(seen.id).second) {
+        const files::status seen = files::look(demo.stream);
+        if (seen.error == 0 && !converted.insert(seen.id).second) {
             std::fclose(demo.stream);
+            continue;
+        }
+        if (const auto report = run.reports.find(seen.id); seen.error == 0 && report != run.reports.end()) {
+            console.tell(message::error, "will not read " + quoted(demo.label) + " as a demo: it holds the " +
+                                             made.noun + " of " + quoted(report->second) + ", written just before");
+            std::fclose(demo.stream);
+            status = 1;
             continue;
         }
         std::string report_name = made.name_for(demo_name);
@@ -583,9 +652,7 @@ int convert_several(const request& asked, const product& made, const console_sid
         if (written == 1) {
             continue;
         }
-        if (const files::status seen = files::look(report_name); seen.error == 0 && seen.what != files::kind::missing) {
-            run.reports.emplace(seen.id, demo.label);
-        }
+        run.reports.emplace(out.written, demo.label);
     }
     return status;
 }
@@ -630,38 +697,6 @@ int convert(const request& asked, const console_side& console)
 {
     const product& made = asked.writes == kind::view ? view_product : report_product;
     return names_several_demos(asked.names) ? convert_several(asked, made, console) : convert_one(asked, made, console);
-}
-
-int write_new_file(const std::string& name, std::span<const unsigned char> bytes)
-{
-    const files::status seen = files::look(name);
-    if (seen.error != 0 || seen.what != files::kind::missing || seen.link) {
-        return seen.error != 0 ? seen.error : EEXIST;
-    }
-    const std::string folder = console::folder_of(name);
-    files::temporary made;
-    if (const int error = files::make_temporary(folder, nullptr, made); error != 0) {
-        return error;
-    }
-    files::on_interrupt(&made, "demo2html: interrupted\n");
-    std::FILE* stream = made.stream;
-    made.stream = nullptr;
-    std::setvbuf(stream, nullptr, _IONBF, 0);
-    errno = 0;
-    int error = files::write_as_binary(stream);
-    if (error == 0 && std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size()) {
-        error = errors::last_errno();
-    }
-    errno = 0;
-    if (std::fclose(stream) != 0 && error == 0) {
-        error = errors::last_errno();
-    }
-    if (error == 0) {
-        error = files::give_name(made, name.substr(folder.size()), false);
-    }
-    files::discard(made);
-    files::on_interrupt(nullptr, "demo2html: interrupted\n");
-    return error;
 }
 
 } // namespace outputs

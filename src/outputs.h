@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,12 +76,5 @@ bool names_several_demos(const std::vector<std::string>& names);
 // True when a file's first bytes are those of a file a report or a view may
 // replace: none (an empty file), a report's or a view's.
 bool may_be_replaced(std::string_view first_bytes);
-
-// Writes `bytes` as the new file `name` unless something of that name
-// exists. The file appears under its name only when complete, so the name
-// never holds part of a file, and two processes writing the same file at
-// once both succeed. Returns 0 when written, EEXIST when the name was taken
-// (the existing file is kept), else the errno value.
-int write_new_file(const std::string& name, std::span<const unsigned char> bytes);
 
 } // namespace outputs

@@ -3,6 +3,8 @@
 // wherever it is written.
 #pragma once
 
+#include "files.h"
+
 #include <span>
 #include <string>
 #include <string_view>
@@ -31,12 +33,15 @@ struct failure {
 struct outcome {
     std::string folder;            // the folder's name, as the report's name places it
     std::size_t written = 0;       // files that were missing and are now in place
-    std::vector<failure> failures; // the folder or files that could not be written
+    std::vector<failure> failures; // the folder (first, and then alone) or the files that could not be written
+    bool others = false;           // the folder belongs to another user
 };
 
 // Writes every built-in file that is missing into the folder beside
-// `report_name`, making the folder where needed. A file that exists is kept
-// as it is. Each file appears under its name only once it is complete.
-outcome write_beside(const std::string& report_name);
+// `report_name`, within `beside`, the folder of that name, held since its
+// first look; makes the folder where needed. A file that exists is kept as
+// it is. Each file appears under its name only once it is complete. A folder
+// that takes no new file is one failure, its own.
+outcome write_beside(const std::string& report_name, const files::held_folder& beside);
 
 } // namespace resources

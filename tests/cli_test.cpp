@@ -405,6 +405,8 @@ constexpr int as_view = 1000;
 
 const std::string res_note = "demo2html: note: wrote the report's stylesheet and icons into 'res' (19 files)\n";
 const std::string old_report = "<HTML>\nan earlier report\n";
+const std::string no_res_note = "demo2html: note: no res/ is written beside a report on standard output; name the "
+                                "report (demo2html DEMO REPORT) to have its stylesheet and icons beside it\n";
 
 void old_report_as(const fs::path& folder, const std::string& name) { write_file(folder / name, old_report); }
 
@@ -576,7 +578,7 @@ const names_case names_cases[] = {
      {"a.demo", "a.htm", "b.demo"},
      1,
      done("a.htm") + done("b.htm"),
-     res_note + "demo2html: will not write the report to 'a.htm': it is the demo 'a.htm' itself\n",
+     res_note + "demo2html: will not read 'a.htm' as a demo: it holds the report of 'a.demo', written just before\n",
      {{"a.htm", 0}, {"b.htm", 1}},
      {"a.demo", "a.htm", "b.demo", "b.htm", "res"}},
     {"several: a report that cannot be written, the next goes on",
@@ -598,16 +600,19 @@ const names_case names_cases[] = {
      {{"a.htm", 0}, {"c.htm", 2}},
      {"a.demo", "a.htm", "b.demo", "b.htm", "c.demo", "c.htm", "res"}},
     // clang-format off
-    {"- as the report: standard output, the completion message on standard error", {{"a.demo", 0}}, nothing, {"a.demo", "-"}, 0, "", done("standard output"), {}, {"a.demo"}, -1, 0},
-    {"- alone: standard input to standard output", {}, nothing, {"-"}, 0, "", done("standard output"), {}, {}, 1, 1},
+    {"- as the report into a file: standard output, a note on res/, the completion message on standard error", {{"a.demo", 0}}, nothing, {"a.demo", "-"}, 0, "", no_res_note + done("standard output"), {}, {"a.demo"}, -1, 0},
+    {"- alone: standard input to standard output", {}, nothing, {"-"}, 0, "", no_res_note + done("standard output"), {}, {}, 1, 1},
     {"- as the demo, a report named", {}, nothing, {"-", "r.htm"}, 0, done("r.htm"), res_note, {{"r.htm", 1}}, {"r.htm", "res"}, 1},
     {"- among several demos: refused, the others converted", {{"a.demo", 0}, {"b.demo", 1}}, nothing, {"a.demo", "-", "b.demo"}, 1, done("a.htm") + done("b.htm"), res_note + "demo2html: standard input ('-') is converted alone: demo2html - [REPORT]\n", {{"a.htm", 0}, {"b.htm", 1}}, {"a.demo", "a.htm", "b.demo", "b.htm", "res"}},
     {"a file named - is ./-", {{"-", 2}}, nothing, {"./-"}, 0, done("./-.htm"), "demo2html: note: wrote the report's stylesheet and icons into './res' (19 files)\n", {{"-.htm", 2}}, {"-", "-.htm", "res"}},
     {"two names, the second a socket: it cannot be opened, the system says why", {{"a.demo", 0}}, socket_as_sock, {"a.demo", "sock"}, 1, "", "demo2html: cannot open 'sock' for writing: No such device or address\n", {}, {"a.demo", "sock"}},
     {"--view: a page beside the demo, and no res/", {{"a.demo", 0}}, nothing, {"--view", "a.demo"}, 0, done("a.view.htm"), "", {{"a.view.htm", as_view + 0}}, {"a.demo", "a.view.htm"}},
     {"--view with the page named", {{"a.demo", 1}}, nothing, {"--view", "a.demo", "p.htm"}, 0, done("p.htm"), "", {{"p.htm", as_view + 1}}, {"a.demo", "p.htm"}},
-    {"--view over an earlier view and over a report: replaced", {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}}, [](const fs::path& f) { write_file(f / "a.view.htm", "<!DOCTYPE html>\n<!-- demo2html view -->\nold"); old_report_as(f, "b.view.htm"); }, {"--view", "a.demo", "b.demo", "c.demo"}, 0, done("a.view.htm") + done("b.view.htm") + done("c.view.htm"), "", {{"a.view.htm", as_view + 0}, {"b.view.htm", as_view + 1}, {"c.view.htm", as_view + 2}}, {"a.demo", "a.view.htm", "b.demo", "b.view.htm", "c.demo", "c.view.htm"}},
-    {"--view over a file that is neither a report nor a view: refused, the next goes on", {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}}, [](const fs::path& f) { write_file(f / "b.view.htm", "<!DOCTYPE html>\n<p>mine"); }, {"--view", "--", "a.demo", "b.demo", "c.demo"}, 1, done("a.view.htm") + done("c.view.htm"), "demo2html: will not replace 'b.view.htm': it is neither a report nor a view\n", {{"a.view.htm", as_view + 0}, {"c.view.htm", as_view + 2}}, {"a.demo", "a.view.htm", "b.demo", "b.view.htm", "c.demo", "c.view.htm"}},
+    {"--view over an earlier view: replaced; over a report: refused", {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}}, [](const fs::path& f) { write_file(f / "a.view.htm", "<!DOCTYPE html>\n<!-- demo2html view -->\nold"); old_report_as(f, "b.view.htm"); }, {"--view", "a.demo", "b.demo", "c.demo"}, 1, done("a.view.htm") + done("c.view.htm"), "demo2html: will not replace 'b.view.htm': it is not a view\n", {{"a.view.htm", as_view + 0}, {"c.view.htm", as_view + 2}}, {"a.demo", "a.view.htm", "b.demo", "b.view.htm", "c.demo", "c.view.htm"}},
+    {"a report over a view: refused, the view not taken for a demo", {{"a.demo", 0}}, [](const fs::path& f) { write_file(f / "b.view.htm", "<!DOCTYPE html>\n<!-- demo2html view -->\nold"); }, {"a.demo", "b.view.htm"}, 1, "", "demo2html: will not replace 'b.view.htm': it is not a report\n", {}, {"a.demo", "b.view.htm"}},
+    {"--view over a file that is neither a report nor a view: refused, the next goes on", {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}}, [](const fs::path& f) { write_file(f / "b.view.htm", "<!DOCTYPE html>\n<p>mine"); }, {"--view", "--", "a.demo", "b.demo", "c.demo"}, 1, done("a.view.htm") + done("c.view.htm"), "demo2html: will not replace 'b.view.htm': it is not a view\n", {{"a.view.htm", as_view + 0}, {"c.view.htm", as_view + 2}}, {"a.demo", "a.view.htm", "b.demo", "b.view.htm", "c.demo", "c.view.htm"}},
+    {"a demo that reaches a report written in the run: not read as a demo", {{"a.demo", 0}, {"c.demo", 2}}, [](const fs::path& f) { fs::create_symlink("a.htm", f / "x.demo"); }, {"a.demo", "x.demo", "c.demo"}, 1, done("a.htm") + done("c.htm"), res_note + "demo2html: will not read 'x.demo' as a demo: it holds the report of 'a.demo', written just before\n", {{"a.htm", 0}, {"c.htm", 2}}, {"a.demo", "a.htm", "c.demo", "c.htm", "res", "x.demo"}},
+    {"two names, the second a folder named with its slash: an error", {{"a.demo", 0}}, [](const fs::path& f) { fs::create_directory(f / "out"); }, {"a.demo", "out/"}, 1, "", "demo2html: cannot open 'out/' for writing: Is a directory\n", {}, {"a.demo", "out"}},
     {"a missing demo, input from a script: an error, nothing asked", {}, nothing, {"missing.demo"}, 1, "", "demo2html: cannot open 'missing.demo' for reading: No such file or directory\n", {}, {}, 0},
     {"--view after the demo: an option still", {{"a.demo", 0}}, nothing, {"a.demo", "--view"}, 0, done("a.view.htm"), "", {{"a.view.htm", as_view + 0}}, {"a.demo", "a.view.htm"}},
     {"an unknown option: an error naming it, nothing written", {{"a.demo", 0}}, nothing, {"--vieww", "a.demo"}, 2, "", "demo2html: unknown option '--vieww'; demo2html --help lists them\n", {}, {"a.demo"}},
@@ -681,6 +686,9 @@ const through_case through_cases[] = {
     {"/dev/stdout to a file opened for appending: appended", "echo log >log && $D demo.bin /dev/stdout 2>.stderr >>log", "log", "log\n", true, done("/dev/stdout"), {"demo.bin", "log"}},
     {"/dev/fd/3 open for appending", "echo log >log && $D demo.bin /dev/fd/3 3>>log 2>.stderr >/dev/null", "log", "log\n", true, "", {"demo.bin", "log"}},
     {"a process substitution", "$D demo.bin >(cat >sub) 2>.stderr >/dev/null; wait $!", "sub", "", true, "", {"demo.bin", "sub"}},
+    {"- appended onto the demo: refused, the demo kept", "$D demo.bin - 2>.stderr >>demo.bin || echo $? >code", "demo.bin", worked_demo(), false, "demo2html: will not write the report to standard output: it is the demo 'demo.bin' itself\n", {"code", "demo.bin"}},
+    {"- from the demo onto the demo, read and written: refused, the demo kept", "$D - <demo.bin 2>.stderr 1<>demo.bin || echo $? >code", "demo.bin", worked_demo(), false, "demo2html: will not write the report to standard output: it is the demo 'standard input' itself\n", {"code", "demo.bin"}},
+    {"> the derived name: the report there, its res/ beside it", "$D demo.bin 2>.stderr >demo.htm", "demo.htm", "", true, res_note + done("demo.htm"), {"demo.bin", "demo.htm", "res"}},
     {"a script's loop: a missing demo does not eat the next name", "cp demo.bin a.demo && cp demo.bin b.demo && printf 'a.demo\\nmissing.demo\\nb.demo\\n' | while read -r f; do $D \"$f\" 2>>.stderr >/dev/null; echo $? >>codes; done", "codes", "0\n1\n0\n", false, res_note + "demo2html: cannot open 'missing.demo' for reading: No such file or directory\n", {"a.demo", "a.htm", "b.demo", "b.htm", "codes", "demo.bin", "res"}},
 };
 // clang-format on
@@ -716,50 +724,24 @@ TEST(CliSideBySide, EachLeavesTheWholeReport)
     if (std::system("unshare --pid --fork true >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "no process namespaces here";
     }
-    const fs::path folder = test_support::scratch_folder("cli_side_by_side");
-    write_file(folder / "d.demo", demo_builder::random_demo(400000, 4, 255, 1));
-    write_file(folder / "r.htm", old_report);
-    const std::string program = test_support::shell_quoted(DEMO2HTML_EXE);
-    const std::string command = "cd " + test_support::shell_quoted(folder.string()) +
-                                " && for i in 1 2 3 4 5 6; do (case $i in [1-4]) u='unshare --pid --fork';; *) u=;; "
-                                "esac; $u " +
-                                program +
-                                " d.demo r.htm </dev/null >/dev/null 2>&1; echo $? >s$i) & "
-                                "done; wait; cat s? >codes; rm s?";
-    ASSERT_EQ(std::system(("bash -c " + test_support::shell_quoted(command)).c_str()), 0);
-    EXPECT_EQ(read_file(folder / "codes"), "0\n0\n0\n0\n0\n0\n");
-    EXPECT_EQ(read_file(folder / "r.htm"), test_support::render(demo_builder::random_demo(400000, 4, 255, 1)));
-    EXPECT_EQ(names_in(folder), (std::vector<std::string>{"codes", "d.demo", "r.htm", "res"}));
-}
-
-// In a shared folder with the sticky bit, a link planted by another user is
-// not followed where the system forbids it: the file it points to stays as
-// it was, and the run says why.
-TEST(CliSharedFolder, ALinkOfAnotherUserIsNotFollowed)
-{
-    if (geteuid() != 0 || read_file("/proc/sys/fs/protected_symlinks") != "1\n" ||
-        std::system("command -v setpriv >/dev/null") != 0) {
-        GTEST_SKIP() << "needs root, setpriv and the system's link protection (fs.protected_symlinks=1)";
+    for (const bool earlier : {true, false}) { // over an earlier report, and on a free name
+        const fs::path folder = test_support::scratch_folder("cli_side_by_side");
+        write_file(folder / "d.demo", demo_builder::random_demo(400000, 4, 255, 1));
+        if (earlier) {
+            write_file(folder / "r.htm", old_report);
+        }
+        const std::string program = test_support::shell_quoted(DEMO2HTML_EXE);
+        const std::string command = "cd " + test_support::shell_quoted(folder.string()) +
+                                    " && for i in 1 2 3 4 5 6; do (case $i in [1-4]) u='unshare --pid --fork';; *) "
+                                    "u=;; esac; $u " +
+                                    program +
+                                    " d.demo r.htm </dev/null >/dev/null 2>&1; echo $? >s$i) & "
+                                    "done; wait; cat s? >codes; rm s?";
+        ASSERT_EQ(std::system(("bash -c " + test_support::shell_quoted(command)).c_str()), 0);
+        EXPECT_EQ(read_file(folder / "codes"), "0\n0\n0\n0\n0\n0\n") << earlier;
+        EXPECT_EQ(read_file(folder / "r.htm"), test_support::render(demo_builder::random_demo(400000, 4, 255, 1)));
+        EXPECT_EQ(names_in(folder), (std::vector<std::string>{"codes", "d.demo", "r.htm", "res"}));
     }
-    const fs::path folder = test_support::scratch_folder("cli_shared");
-    fs::create_directory(folder / "home");
-    write_file(folder / "home" / "victim", "mine");
-    fs::permissions(folder / "home" / "victim", fs::perms::all);
-    fs::create_directory(folder / "shared");
-    fs::permissions(folder / "shared", fs::perms::all | fs::perms::sticky_bit);
-    write_file(folder / "shared" / "run.demo", worked_demo());
-    fs::create_symlink("../home/victim", folder / "shared" / "run.htm");
-    ASSERT_EQ(lchown((folder / "shared" / "run.htm").c_str(), 4321, 4321), 0);
-    const std::string command = "cd " + test_support::shell_quoted((folder / "shared").string()) +
-                                " && setpriv --reuid=4322 --regid=4322 --clear-groups " +
-                                test_support::shell_quoted(DEMO2HTML_EXE) + " run.demo </dev/null >/dev/null 2>.stderr";
-    const int raw = std::system(command.c_str());
-    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
-    EXPECT_EQ(read_file(folder / "shared" / ".stderr"),
-              "demo2html: cannot open 'run.htm' for writing: Permission denied\n");
-    fs::remove(folder / "shared" / ".stderr");
-    EXPECT_EQ(read_file(folder / "home" / "victim"), "mine");
-    EXPECT_EQ(names_in(folder / "shared"), (std::vector<std::string>{"run.demo", "run.htm"}));
 }
 
 TEST(CliFailures, ReportThatCannotBeWrittenIsNoSuccess)
@@ -923,19 +905,19 @@ const replace_case replace_cases[] = {
      false,
      rw_r,
      {"d.demo", "r.htm", "sub"}},
-    {"a link to a report not made yet: it is made where the link points",
+    {"a link to nothing: refused, nothing made where it points",
      "r.htm",
      [](const fs::path& f) {
          fs::create_directory(f / "sub");
          fs::create_symlink("sub/new.htm", f / "r.htm");
      },
-     "umask 022 && ",
-     0,
-     res_note,
-     "sub/new.htm",
-     true,
-     rw_r | fs::perms::others_read,
-     {"d.demo", "r.htm", "res", "sub"}},
+     "",
+     1,
+     "demo2html: 'r.htm' is a link to nothing; not followed\n",
+     "",
+     false,
+     rw_r,
+     {"d.demo", "r.htm", "sub"}},
     {"a link that loops: refused, no prompt from a script",
      "r.htm",
      [](const fs::path& f) { fs::create_symlink("r.htm", f / "r.htm"); },
@@ -960,8 +942,9 @@ const replace_case replace_cases[] = {
     {"a name of 252 bytes, a write that fails midway: the earlier report stays as it was", long_leaf, [](const fs::path& f) { earlier_report(f / long_leaf, rw_rw_r); }, "ulimit -f 64 && trap '' XFSZ && ", 1, "demo2html: cannot write the report '" + long_leaf + "': File too large; '" + long_leaf + "' is left as it was\n", long_leaf, false, rw_rw_r, {"d.demo", long_leaf}},
     {"a chain of 41 links to a report: refused, as the system refuses it", "l41", [](const fs::path& f) { earlier_report(f / "t.htm", rw_r); chain_of_links(f, "t.htm", 41); }, "", 1, "demo2html: cannot open 'l41' for writing: Too many levels of symbolic links\n", "t.htm", false, rw_r, with_links({"d.demo", "t.htm"}, 41)},
     {"a chain of 41 links to the demo: refused, the demo kept", "l41", [](const fs::path& f) { chain_of_links(f, "d.demo", 41); }, "", 1, "demo2html: cannot open 'l41' for writing: Too many levels of symbolic links\n", "", false, rw_r, with_links({"d.demo"}, 41)},
-    {"a link to a report not made yet, a write that fails midway: nothing is left where it points", "r.htm", [](const fs::path& f) { fs::create_symlink("new.htm", f / "r.htm"); }, "ulimit -f 64 && trap '' XFSZ && ", 1, "demo2html: cannot write the report 'r.htm': File too large; 'r.htm' is left as it was\n", "", false, rw_r, {"d.demo", "r.htm"}},
     {"a chain of 40 links: followed, the file at its end replaced", "l40", [](const fs::path& f) { earlier_report(f / "t.htm", rw_r); chain_of_links(f, "t.htm", 40); }, "", 0, res_note, "t.htm", true, rw_r, with_links({"d.demo", "res", "t.htm"}, 40)},
+    {"a new report: a new file's bits (0644 under umask 022)", "r.htm", nothing, "umask 022 && ", 0, res_note, "r.htm", true, rw_r | fs::perms::others_read, {"d.demo", "r.htm", "res"}},
+    {"an earlier report with set-ID and sticky bits: replaced without them", "r.htm", [](const fs::path& f) { earlier_report(f / "r.htm", rw_rw_r | fs::perms::set_uid | fs::perms::set_gid | fs::perms::sticky_bit); }, "", 0, res_note, "r.htm", true, rw_rw_r, {"d.demo", "r.htm", "res"}},
     // clang-format on
     {"a write that fails midway: the earlier report stays as it was",
      "r.htm",
@@ -978,7 +961,7 @@ const replace_case replace_cases[] = {
      nothing,
      "ulimit -f 64 && trap '' XFSZ && ",
      1,
-     "demo2html: cannot write the report 'r.htm': File too large; 'r.htm' is left as it was\n",
+     "demo2html: cannot write the report 'r.htm': File too large; 'r.htm' is not written\n",
      "",
      false,
      rw_r,
@@ -1017,6 +1000,106 @@ TEST_P(CliReplace, ReportTakesItsNameOnlyWhenComplete)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CliReplace, testing::ValuesIn(replace_cases));
+
+// Another user's files in a folder shared with the user who runs the
+// program (uid 4322, through setpriv): what another user planted is not
+// written through, followed or widened, and the run says why.
+struct shared_case {
+    const char* what;
+    fs::perms folder;                             // the shared folder's bits
+    std::function<void(const fs::path&)> prepare; // in the shared folder, as user 4321
+    int status;
+    std::string err;                // standard error, exactly
+    std::vector<std::string> files; // every name in the shared folder afterwards
+    std::string mode_of = "";       // a file there whose bits afterwards must be `mode`
+    fs::perms mode = fs::perms::none;
+    bool needs_link_protection = false;
+};
+
+const fs::perms sticky_for_all = fs::perms::all | fs::perms::sticky_bit;
+
+// `name` in `folder`, made by `make`, and then another user's (4321).
+void of_another_user(const fs::path& path) { ASSERT_EQ(lchown(path.c_str(), 4321, 4321), 0); }
+
+void victim_link(const fs::path& f)
+{
+    fs::create_symlink("../home/victim", f / "run.htm");
+    of_another_user(f / "run.htm");
+}
+
+void others_pipe(const fs::path& f)
+{
+    ASSERT_EQ(mkfifo((f / "run.htm").c_str(), 0622), 0);
+    of_another_user(f / "run.htm");
+}
+
+void others_report(const fs::path& f)
+{
+    earlier_report(f / "run.htm", rw_rw_r);
+    of_another_user(f / "run.htm");
+}
+
+void others_res_link(const fs::path& f)
+{
+    fs::create_directory_symlink("../home", f / "res");
+    of_another_user(f / "res");
+}
+
+void others_res(const fs::path& f)
+{
+    fs::create_directory(f / "res");
+    of_another_user(f / "res");
+}
+
+const std::string res_kept_note =
+    "demo2html: note: 'res' belongs to another user: the report shows its files as they are there\n";
+
+// clang-format off
+const shared_case shared_cases[] = {
+    {"another user's link in a sticky folder: refused as the system refuses it", sticky_for_all, victim_link, 1, "demo2html: cannot open 'run.htm' for writing: Permission denied\n", {"run.demo", "run.htm"}, "", fs::perms::none, true},
+    {"another user's pipe in a sticky folder: refused, never waited on", sticky_for_all, others_pipe, 1, "demo2html: will not write the report to 'run.htm': it belongs to another user\n", {"run.demo", "run.htm"}},
+    {"another user's report: replaced, its group's bits not given to the new group", fs::perms::all, others_report, 0, res_note, {"res", "run.demo", "run.htm"}, "run.htm", fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read},
+    {"res/ another user's link: not followed, one warning", fs::perms::all, others_res_link, 0, "demo2html: warning: cannot write the folder 'res': it is another user's link; not followed; the report shows without its stylesheet and icons\n", {"res", "run.demo", "run.htm"}},
+    {"res/ another user's, not writable: one warning, one note", fs::perms::all, others_res, 0, "demo2html: warning: cannot write the folder 'res': Permission denied; the report shows without its stylesheet and icons\n" + res_kept_note, {"res", "run.demo", "run.htm"}},
+};
+// clang-format on
+
+void PrintTo(const shared_case& c, std::ostream* os) { *os << c.what; }
+
+class CliShared : public testing::TestWithParam<shared_case> {};
+
+TEST_P(CliShared, AnotherUsersFilesAreNotWrittenThrough)
+{
+    const shared_case& c = GetParam();
+    const bool protects_links = read_file("/proc/sys/fs/protected_symlinks") == "1\n";
+    if (geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0 ||
+        (c.needs_link_protection && !protects_links)) {
+        GTEST_SKIP() << "needs root, setpriv (and for links fs.protected_symlinks=1)";
+    }
+    const fs::path folder = test_support::scratch_folder("cli_shared");
+    fs::permissions(folder, fs::perms::all);
+    fs::create_directory(folder / "home");
+    write_file(folder / "home" / "victim", "mine");
+    fs::permissions(folder / "home" / "victim", fs::perms::all);
+    fs::create_directory(folder / "shared");
+    fs::permissions(folder / "shared", c.folder);
+    write_file(folder / "shared" / "run.demo", worked_demo());
+    c.prepare(folder / "shared");
+    const std::string command = "cd " + test_support::shell_quoted((folder / "shared").string()) +
+                                " && timeout 20 setpriv --reuid=4322 --regid=4322 --clear-groups " +
+                                test_support::shell_quoted(DEMO2HTML_EXE) + " run.demo </dev/null >/dev/null 2>../err";
+    const int raw = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status);
+    EXPECT_EQ(read_file(folder / "err"), c.err);
+    EXPECT_EQ(read_file(folder / "home" / "victim"), "mine");
+    EXPECT_EQ(names_in(folder / "home"), (std::vector<std::string>{"victim"}));
+    EXPECT_EQ(names_in(folder / "shared"), c.files);
+    if (!c.mode_of.empty()) {
+        EXPECT_EQ(fs::status(folder / "shared" / c.mode_of).permissions(), c.mode);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliShared, testing::ValuesIn(shared_cases));
 
 // The size of the largest file the process `pid` has open, but for `demo`.
 std::uintmax_t largest_open_file(pid_t pid, const fs::path& demo)

@@ -1,6 +1,7 @@
 #include "console.h"
 #include "demo_builder.h"
 #include "files.h"
+#include "new_file.h"
 #include "outputs.h"
 #include "resources.h"
 #include "test_support.h"
@@ -8,10 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -222,7 +227,7 @@ TEST(WriteNewFile, NeverReplacesAndLeavesNoPart)
     const std::vector<unsigned char> bytes = {'n', 'e', 'w'};
     for (const new_file_case& c : cases) {
         files::calls_to_fail() = c.fail;
-        EXPECT_EQ(outputs::write_new_file((folder / c.name).string(), bytes), c.error) << c.name;
+        EXPECT_EQ(new_file::write((folder / c.name).string(), bytes), c.error) << c.name;
         files::calls_to_fail() = {};
         EXPECT_EQ(test_support::read_file(folder / c.name), c.bytes_after != nullptr ? c.bytes_after : "") << c.name;
     }
@@ -266,7 +271,75 @@ struct rule_case {
     std::vector<std::string> lines; // what the console was told, in order
     bool new_report;                // r.htm holds the new report, else what it held before
     std::string name = "r.htm";     // the report's name given: r.htm, or a link to it
+    const char* link_to = "r.htm";  // what that link points to
+    void (*prepare)() = nullptr;    // files of another user's, made beforehand
+    // Files beside, each with what it holds afterwards (nullptr: the new
+    // report), and every name in the folder afterwards where it differs.
+    std::vector<std::pair<std::string, const char*>> others = {};
+    std::vector<std::string> files = {};
 };
+
+// What another user, or a signal, does in the folder meanwhile.
+void notes() { test_support::write_file("notes.txt", "mine"); }
+
+void link_report_to_notes()
+{
+    notes();
+    std::filesystem::remove("r.htm");
+    std::filesystem::create_symlink("notes.txt", "r.htm");
+}
+
+void flip_link_to_notes()
+{
+    notes();
+    std::filesystem::remove("l.htm");
+    std::filesystem::create_symlink("notes.txt", "l.htm");
+}
+
+void another_runs_report()
+{
+    if (test_support::read_file("r.htm") == "<HTML>\nanother run's") {
+        return; // once
+    }
+    test_support::write_file("other.tmp", "<HTML>\nanother run's");
+    std::filesystem::rename("other.tmp", "r.htm");
+}
+
+void a_null_device()
+{
+    if (mknod("null", S_IFCHR | 0666, makedev(1U, 3U)) != 0) {
+        std::filesystem::create_symlink("/dev/null", "null");
+    }
+}
+
+void team_and_site()
+{
+    std::filesystem::create_directories("team");
+    std::filesystem::create_directories("site");
+    test_support::write_file("team/r.htm", "<HTML>\nearlier");
+    test_support::write_file("site/r.htm", "mine");
+}
+
+void team_swapped_for_site()
+{
+    std::filesystem::rename("team", "team.old");
+    std::filesystem::create_directory_symlink("site", "team");
+}
+
+// The mode of the named temporary file, as it is written.
+void temporary_mode()
+{
+    for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(".")) {
+        if (entry.path().extension() == ".tmp") {
+            struct stat info {};
+            stat(entry.path().c_str(), &info);
+            test_support::write_file("mode", std::to_string(info.st_mode & 07777U));
+        }
+    }
+}
+
+const std::string long_earlier = "<HTML>\n" + std::string(300000, 'x');
+const std::string changed = "error: 'r.htm' changed while it was written; left as it is";
 
 // clang-format off
 const rule_case rule_cases[] = {
@@ -281,8 +354,19 @@ const rule_case rule_cases[] = {
     {"no nameless files, the rename fails: the named temporary file removed", {.rename = EIO, .nameless = EOPNOTSUPP}, "<HTML>\nearlier", 1, {"error: cannot write the report 'r.htm': Input/output error; 'r.htm' is left as it was"}, false},
     {"the file cannot be read to tell: refused", {.read = EACCES}, "<HTML>\nearlier", 1, {"error: will not replace 'r.htm': cannot tell whether it is a report: Permission denied"}, false},
     {"no new file in the folder: written in place, with a note", {.temporary = EACCES}, "<HTML>\nearlier", 0, {"note: cannot make a temporary file in '.': Permission denied; 'r.htm' is written in place", done_r}, true},
-    {"no new file in the folder and no file to write in place", {.temporary = EACCES}, nullptr, 1, {"error: cannot make a temporary file in '.' for 'r.htm': Permission denied; 'r.htm' is left as it was"}, false},
+    {"no new file in the folder and no file to write in place", {.temporary = EACCES}, nullptr, 1, {"error: cannot make a temporary file in '.' for 'r.htm': Permission denied; 'r.htm' is not written"}, false},
     {"a read-only folder: no silent fallback", {.temporary = EROFS}, "<HTML>\nearlier", 1, {"error: cannot make a temporary file in '.' for 'r.htm': Read-only file system; 'r.htm' is left as it was"}, false},
+    {"no new file in the folder by EPERM: written in place, with a note", {.temporary = EPERM}, "<HTML>\nearlier", 0, {"note: cannot make a temporary file in '.': Operation not permitted; 'r.htm' is written in place", done_r}, true},
+    {"written in place over a longer file: nothing of its tail left", {.temporary = EACCES}, long_earlier.c_str(), 0, {"note: cannot make a temporary file in '.': Permission denied; 'r.htm' is written in place", done_r}, true},
+    {"the report swapped for a link to the user's notes after the look: refused, the notes kept", {.after_look = link_report_to_notes}, "<HTML>\nearlier", 1, {changed}, false, "r.htm", "r.htm", nullptr, {{"r.htm", "mine"}, {"notes.txt", "mine"}}, {"d.demo", "notes.txt", "r.htm", "res"}},
+    {"swapped so before it is written in place: refused, the notes kept", {.temporary = EACCES, .before_change = link_report_to_notes}, "<HTML>\nearlier", 1, {changed}, false, "r.htm", "r.htm", nullptr, {{"r.htm", "mine"}, {"notes.txt", "mine"}}, {"d.demo", "notes.txt", "r.htm", "res"}},
+    {"swapped so before the rename: refused, the notes kept, nothing left", {.before_change = link_report_to_notes}, "<HTML>\nearlier", 1, {changed}, false, "r.htm", "r.htm", nullptr, {{"r.htm", "mine"}, {"notes.txt", "mine"}}, {"d.demo", "notes.txt", "r.htm", "res"}},
+    {"a link to the notes at the free name before it is taken: refused, the notes kept", {.before_change = link_report_to_notes}, nullptr, 1, {changed}, false, "r.htm", "r.htm", nullptr, {{"r.htm", "mine"}, {"notes.txt", "mine"}}, {"d.demo", "notes.txt", "r.htm", "res"}},
+    {"another run's report at the name before the rename: replaced", {.before_change = another_runs_report}, "<HTML>\nearlier", 0, {done_r}, true},
+    {"a link flipped from a device to the notes after the look: the device written, the notes kept", {.after_look = flip_link_to_notes}, nullptr, 0, {"out: \n\nAll done.  Demo is broken down in l.htm.\n"}, false, "l.htm", "null", a_null_device, {{"notes.txt", "mine"}}, {"d.demo", "l.htm", "notes.txt", "null", "res"}},
+    {"a link flipped from the report to the notes after the look: the report looked at replaced", {.after_look = flip_link_to_notes}, "<HTML>\nearlier", 0, {"out: \n\nAll done.  Demo is broken down in l.htm.\n"}, true, "l.htm", "r.htm", nullptr, {{"notes.txt", "mine"}}, {"d.demo", "l.htm", "notes.txt", "r.htm", "res"}},
+    {"the report's folder swapped for a link to another after the look: written in the folder looked at", {.after_look = team_swapped_for_site}, nullptr, 0, {"note: wrote the report's stylesheet and icons into 'team/res' (19 files)", "out: \n\nAll done.  Demo is broken down in team/r.htm.\n"}, false, "team/r.htm", nullptr, team_and_site, {{"site/r.htm", "mine"}, {"team.old/r.htm", nullptr}}, {"d.demo", "res", "site", "team", "team.old"}},
+    {"no nameless files: the named temporary file is open to its owner alone", {.nameless = EOPNOTSUPP, .before_change = temporary_mode}, nullptr, 0, {done_r}, true, "r.htm", "r.htm", nullptr, {{"mode", "384"}}, {"d.demo", "mode", "r.htm", "res"}},
 };
 // clang-format on
 
@@ -309,8 +393,11 @@ TEST_P(Rules, DecideWhatTheReportReplaces)
     if (c.before != nullptr) {
         test_support::write_file("r.htm", c.before);
     }
-    if (c.name != "r.htm") {
-        fs::create_symlink("r.htm", c.name);
+    if (c.prepare != nullptr) {
+        c.prepare();
+    }
+    if (c.link_to != nullptr && c.name != "r.htm") {
+        fs::create_symlink(c.link_to, c.name);
     }
     recorded_console console;
     const std::size_t descriptors = test_support::open_descriptors();
@@ -323,7 +410,9 @@ TEST_P(Rules, DecideWhatTheReportReplaces)
     const std::string expected = c.new_report          ? test_support::render(worked_demo())
                                  : c.before != nullptr ? c.before
                                                        : "";
-    EXPECT_EQ(test_support::read_file("r.htm"), expected);
+    if (std::none_of(c.others.begin(), c.others.end(), [](const auto& other) { return other.first == "r.htm"; })) {
+        EXPECT_EQ(test_support::read_file("r.htm"), expected);
+    }
     std::vector<std::string> names;
     for (const fs::directory_entry& entry : fs::directory_iterator(".")) {
         names.push_back(entry.path().filename().string());
@@ -337,11 +426,63 @@ TEST_P(Rules, DecideWhatTheReportReplaces)
         after.push_back("r.htm");
     }
     after.push_back("res");
-    EXPECT_EQ(names, after) << "a temporary file is left, or a file is missing";
+    EXPECT_EQ(names, c.files.empty() ? after : c.files) << "a temporary file is left, or a file is missing";
+    for (const auto& [name, holds] : c.others) {
+        EXPECT_EQ(test_support::read_file(name), holds != nullptr ? holds : test_support::render(worked_demo()))
+            << name;
+    }
     fs::current_path(start);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Rules, testing::ValuesIn(rule_cases));
+
+void interrupt_now() { std::raise(SIGINT); }
+
+// A signal that comes while the report takes its name waits for the naming
+// to end, so the line it tells says what became of the name.
+TEST(Interrupts, AtTheNamingTellWhatBecameOfTheName)
+{
+    namespace fs = std::filesystem;
+    struct interrupt_case {
+        files::failing_calls fail;
+        const char* before; // what r.htm holds before the run; nullptr for nothing
+        std::string err;
+        bool new_report;
+    };
+    const std::string written = "demo2html: interrupted; 'r.htm' is written, its res/ may be incomplete\n";
+    // clang-format off
+    const interrupt_case cases[] = {
+        {{.before_change = interrupt_now}, "<HTML>\nearlier", written, true},
+        {{.before_change = interrupt_now}, nullptr, written, true},
+        {{.rename = EIO, .before_change = interrupt_now}, "<HTML>\nearlier", "demo2html: interrupted; 'r.htm' is left as it was\n", false},
+        {{.link = EIO, .before_change = interrupt_now}, nullptr, "demo2html: interrupted; 'r.htm' is not written\n", false},
+    };
+    // clang-format on
+    for (const interrupt_case& c : cases) {
+        const fs::path folder = test_support::scratch_folder("interrupts");
+        test_support::write_file(folder / "d.demo", worked_demo());
+        if (c.before != nullptr) {
+            test_support::write_file(folder / "r.htm", c.before);
+        }
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(folder.c_str()) == 0 && std::freopen("err", "w", stderr) != nullptr) {
+                recorded_console console;
+                files::calls_to_fail() = c.fail;
+                outputs::convert({{"d.demo", "r.htm"}, false}, console.side());
+            }
+            _exit(1);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 130) << c.err;
+        EXPECT_EQ(test_support::read_file(folder / "err"), c.err);
+        const std::string kept = c.before != nullptr ? c.before : "";
+        EXPECT_EQ(test_support::read_file(folder / "r.htm"), c.new_report ? test_support::render(worked_demo()) : kept);
+        const bool named = c.new_report || c.before != nullptr;
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), named ? 3 : 2) << c.err;
+    }
+}
 
 // What a name holds, without waiting on a pipe and without leaving a
 // descriptor open.
@@ -425,13 +566,20 @@ TEST(OpenDemo, TakesNamesLongerThanThePathLimit)
         const std::size_t descriptors = test_support::open_descriptors();
         int error = 0;
         // Every form of the name reaches the same file: only the first writes it.
-        EXPECT_EQ(outputs::write_new_file(name, bytes), &path == &names[0] ? 0 : EEXIST);
+        EXPECT_EQ(new_file::write(name, bytes), &path == &names[0] ? 0 : EEXIST);
         std::FILE* demo = files::open_demo(name, error);
         ASSERT_NE(demo, nullptr) << std::strerror(error);
         EXPECT_TRUE(same_file(demo, name));
         EXPECT_FALSE(same_file(demo, name + ".other"));
         std::fclose(demo);
-        EXPECT_EQ(files::make_folder(path + "res"), 0);
+        {
+            files::held_folder deepest;
+            files::held_folder res;
+            bool others = true;
+            EXPECT_EQ(files::hold_folder(path, deepest), 0);
+            EXPECT_EQ(files::hold_subfolder(deepest, "res", res, others), 0);
+            EXPECT_FALSE(others);
+        }
         EXPECT_EQ(test_support::open_descriptors(), descriptors) << "a folder was left open";
     }
     // The files are in the deepest folder, not in the working folder.
@@ -445,7 +593,7 @@ TEST(OpenDemo, TakesNamesLongerThanThePathLimit)
     exact += "x.htm";
     ASSERT_EQ(exact.size(), std::size_t{PATH_MAX});
     int error = 0;
-    EXPECT_EQ(outputs::write_new_file(exact, bytes), 0);
+    EXPECT_EQ(new_file::write(exact, bytes), 0);
     std::FILE* written = files::open_demo(exact, error);
     EXPECT_NE(written, nullptr) << std::strerror(error);
     if (written != nullptr) {
