@@ -105,4 +105,9 @@ bool next_word(word_reader& reader, unsigned char* out)
     return true;
 }
 
+std::span<const unsigned char> left_over(const word_reader& reader)
+{
+    return {reader.buffer.data() + reader.pos, reader.len - reader.pos};
+}
+
 } // namespace demo

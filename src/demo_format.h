@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 
 namespace demo {
 
@@ -92,5 +93,9 @@ void start_reader(word_reader& reader, std::FILE* file, std::uint64_t offset);
 // Copies the next whole word into `out` and returns true; returns false when
 // the demo ends (or fails) before four more bytes could be read.
 bool next_word(word_reader& reader, unsigned char* out);
+
+// Once next_word returned false at the demo's end: the 0 to 3 bytes of the
+// incomplete word the demo ends with.
+std::span<const unsigned char> left_over(const word_reader& reader);
 
 } // namespace demo

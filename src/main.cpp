@@ -12,6 +12,7 @@
 #include "outputs.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -144,6 +145,31 @@ std::string usage_text()
     return text;
 }
 
+// The options that choose what is written for each demo, in place of the
+// report.
+struct output_choice {
+    std::string_view option;
+    outputs::kind writes;
+};
+
+constexpr std::array<output_choice, 4> output_options = {{
+    {"--view", outputs::kind::view},
+    {"--text", outputs::kind::text},
+    {"--csv", outputs::kind::csv},
+    {"--demo", outputs::kind::demo},
+}};
+
+// The output option `args` starts with, or nullptr.
+const output_choice* output_option(const std::vector<std::string>& args)
+{
+    if (args.empty()) {
+        return nullptr;
+    }
+    const auto* found = std::find_if(output_options.begin(), output_options.end(),
+                                     [&](const output_choice& choice) { return choice.option == args[0]; });
+    return found != output_options.end() ? found : nullptr;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -158,8 +184,8 @@ int main(int argc, char** argv)
         return finish_output();
     }
     outputs::request asked;
-    if (!args.empty() && args[0] == "--view") {
-        asked.writes = outputs::kind::view;
+    if (const auto* option = output_option(args); option != nullptr) {
+        asked.writes = option->writes;
         args.erase(args.begin());
     }
     if (!args.empty() && args[0] == "--") {

@@ -2,6 +2,8 @@
 
 #include "console.h"
 #include "demo_format.h"
+#include "demo_table.h"
+#include "demo_text.h"
 #include "files.h"
 #include "last_error.h"
 #include "report.h"
@@ -9,6 +11,7 @@
 #include "view.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <map>
@@ -53,9 +56,10 @@ struct product {
     int (*write)(std::FILE* demo, std::FILE* out, std::string_view demo_name, report::outcome* result);
     std::string (*name_for)(std::string_view demo_name);
     bool (*replaces)(std::string_view first_bytes); // whether a file that begins so may be replaced by it
-    bool with_resources;  // res/ goes beside it
+    bool with_resources;                            // res/ goes beside it
     bool binary;          // its bytes are written as they are, where text mode would change them
     const char* not_ours; // why a file of the user's is not replaced
+    bool (*made_from)(std::string_view first_bytes); // whether a file that begins so may be what it is made of
 };
 
 std::string report_name_for(std::string_view demo_name) { return console::report_name_for(demo_name); }
@@ -77,10 +81,71 @@ std::string view_name_for(std::string_view demo_name)
     return name.insert(name.size() - std::string_view(".htm").size(), ".view");
 }
 
-const product report_product = {
-    "report", write_report_page, report_name_for, may_be_replaced, true, false, "it is not a report"};
+// NAME.EXTENSION where the report is NAME.htm.
+std::string named_like_the_report(std::string_view demo_name, std::string_view extension)
+{
+    std::string name = console::report_name_for(demo_name);
+    return name.replace(name.size() - std::string_view("htm").size(), std::string_view::npos, extension);
+}
+
+std::string text_name_for(std::string_view demo_name) { return named_like_the_report(demo_name, "txt"); }
+std::string demo_name_for(std::string_view text_name) { return named_like_the_report(text_name, "demo"); }
+
+int write_demo_text(std::FILE* demo, std::FILE* out, std::string_view /*demo_name*/, report::outcome* result)
+{
+    return demo_text::write_text(demo, out, result);
+}
+
+int write_demo_from_text(std::FILE* text, std::FILE* out, std::string_view text_name, report::outcome* result)
+{
+    return demo_text::write_demo(text, out, text_name == standard_stream_name ? standard_input_label : text_name,
+                                 result);
+}
+
+int write_demo_table(std::FILE* demo, std::FILE* out, std::string_view /*demo_name*/, report::outcome* result)
+{
+    return demo_table::write_table(demo, out, result);
+}
+
+std::string table_name_for(std::string_view demo_name) { return named_like_the_report(demo_name, "csv"); }
+
+bool replaces_a_table(std::string_view first_bytes)
+{
+    return first_bytes.empty() || demo_table::begins_like_a_table(first_bytes);
+}
+
+bool replaces_a_text(std::string_view first_bytes)
+{
+    return first_bytes.empty() || demo_text::begins_like_a_text(first_bytes);
+}
+
+// Any file may be a demo.
+bool any_file(std::string_view /*first_bytes*/) { return true; }
+
+// A demo may be the user's only original: no file is replaced by one.
+bool replaces_nothing(std::string_view /*first_bytes*/) { return false; }
+
+const product report_product = {"report", write_report_page,    report_name_for, may_be_replaced, true,
+                                false,    "it is not a report", any_file};
 const product view_product = {
-    "view", write_view_page, view_name_for, may_be_replaced, false, true, "it is neither a report nor a view"};
+    "view",  write_view_page, view_name_for, may_be_replaced, false, true, "it is neither a report nor a view",
+    any_file};
+const product text_product = {
+    "text", write_demo_text, text_name_for, replaces_a_text, false, false, "it is not a text of a demo", any_file};
+const product table_product = {
+    "table", write_demo_table, table_name_for, replaces_a_table, false, true, "it is not a table of a demo", any_file};
+const product demo_product = {"demo",
+                              write_demo_from_text,
+                              demo_name_for,
+                              replaces_nothing,
+                              false,
+                              true,
+                              "it exists, and no demo is replaced",
+                              demo_text::begins_like_a_text};
+
+// The product of each kind, in the order of outputs::kind.
+const std::array<const product*, 5> products = {&report_product, &view_product, &text_product, &table_product,
+                                                &demo_product};
 
 // ---------------------------------------------------------------- the demo
 
@@ -308,8 +373,9 @@ void warn_about(const report::outcome& outcome, const std::string& demo_name, co
              files::error_text(outcome.read_error) + "; the " + noun + " ends with what was read before");
     } else if (outcome.header_bytes < demo::first_block_offset) {
         warn(quoted(demo_name) + " ends after " + std::to_string(outcome.header_bytes) +
-             (outcome.header_bytes == 1 ? " byte" : " bytes") +
-             ", inside its header; the missing header bytes are shown as 0xFF");
+             (outcome.header_bytes == 1 ? " byte" : " bytes") + ", inside its header; " +
+             (outcome.fills_short_header ? "the missing header bytes are shown as 0xFF"
+                                         : "the " + noun + " shows the bytes it has"));
     } else if (outcome.ended_early) {
         warn(quoted(demo_name) + " ends early, at offset " + std::to_string(outcome.end_offset) +
              ", before the zero word that closes its command blocks; the " + noun + " shows what was read (" +
@@ -368,7 +434,7 @@ bool write_report(demo_file& demo, target& out, const product& made, const conso
     demo.stream = nullptr;
     out.made.stream = nullptr; // closed with the report
     warn_about(outcome, demo.label, made.noun, console);
-    std::string why;
+    std::string why = outcome.problem;
     int error = written ? 0 : outcome.write_error;
     if (written && out.temporary) {
         error = give_report_its_name(out, made, why);
@@ -488,13 +554,13 @@ std::optional<std::string> first_bytes_of(const std::string& name, const files::
 
 // The demos named, each by the file it is: a file that begins like a report
 // or a view is not taken for a demo, so its report may replace it.
-run_files demos_of(const std::vector<std::string>& names)
+run_files demos_of(const std::vector<std::string>& names, const product& made)
 {
     run_files run;
     for (const std::string& name : names) {
         const files::status seen = files::look(name);
         const std::optional<std::string> start = first_bytes_of(name, seen);
-        const bool ours = start && !start->empty() && may_be_replaced(*start);
+        const bool ours = start && !start->empty() && made.replaces(*start);
         if (seen.error == 0 && seen.what != files::kind::missing && !ours) {
             run.demos.emplace(seen.id, name);
         }
@@ -508,7 +574,7 @@ run_files demos_of(const std::vector<std::string>& names)
 // the run.
 int convert_several(const request& asked, const product& made, const console_side& console)
 {
-    run_files run = demos_of(asked.names);
+    run_files run = demos_of(asked.names, made);
     std::set<files::file_id> converted;
     int status = 0;
     for (std::string demo_name : asked.names) {
@@ -559,16 +625,10 @@ bool reaches_own_descriptor(const files::file_id& id)
     return through != nullptr;
 }
 
-} // namespace
-
-std::size_t first_bytes_told() { return std::max(report::start_bytes, view::start_bytes); }
-
-bool may_be_replaced(std::string_view first_bytes)
-{
-    return first_bytes.empty() || report::begins_like_a_report(first_bytes) || view::begins_like_a_view(first_bytes);
-}
-
-bool names_several_demos(const std::vector<std::string>& names)
+// True when two or more names are several inputs of `made`: three names or
+// more, or two whose second is a file that it may not replace and may be
+// made from.
+bool names_several_inputs(const std::vector<std::string>& names, const product& made)
 {
     if (names.size() != 2) {
         return names.size() > 2;
@@ -578,13 +638,28 @@ bool names_several_demos(const std::vector<std::string>& names)
     }
     const files::status second = files::look(names[1]);
     const std::optional<std::string> start = first_bytes_of(names[1], second);
-    return start && !reaches_own_descriptor(second.id) && !may_be_replaced(*start);
+    return start && !reaches_own_descriptor(second.id) && !made.replaces(*start) && made.made_from(*start);
 }
+
+} // namespace
+
+std::size_t first_bytes_told()
+{
+    return std::max({report::start_bytes, view::start_bytes, demo_text::start_bytes, demo_table::start_bytes()});
+}
+
+bool may_be_replaced(std::string_view first_bytes)
+{
+    return first_bytes.empty() || report::begins_like_a_report(first_bytes) || view::begins_like_a_view(first_bytes);
+}
+
+bool names_several_demos(const std::vector<std::string>& names) { return names_several_inputs(names, report_product); }
 
 int convert(const request& asked, const console_side& console)
 {
-    const product& made = asked.writes == kind::view ? view_product : report_product;
-    return names_several_demos(asked.names) ? convert_several(asked, made, console) : convert_one(asked, made, console);
+    const product& made = *products.at(static_cast<std::size_t>(asked.writes));
+    return names_several_inputs(asked.names, made) ? convert_several(asked, made, console)
+                                                   : convert_one(asked, made, console);
 }
 
 int write_new_file(const std::string& name, std::span<const unsigned char> bytes)
