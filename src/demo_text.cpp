@@ -151,9 +151,8 @@ void append_hex_byte(std::string& line, unsigned char byte)
 void put_byte_lines(report::writer& out, std::string_view keyword, std::span<const unsigned char> bytes,
                     std::size_t per_line, bool even_empty)
 {
-    std::string line;
     for (std::size_t at = 0; at < bytes.size() || (even_empty && at == 0); at += per_line) {
-        line = keyword;
+        std::string line(keyword);
         for (const unsigned char byte : bytes.subspan(at, std::min(per_line, bytes.size() - at))) {
             line += ' ';
             append_hex_byte(line, byte);
@@ -253,11 +252,11 @@ bool put_rows(report::writer& out, demo::word_reader& in, unsigned rows, std::ui
     const row_pieces& p = pieces();
     std::string line;
     std::array<unsigned char, max_text_controllers * demo::word_size> row{}; // the row's entries read so far
+    std::array<unsigned char, demo::word_size> entry{};
     for (unsigned r = 0; r < rows && controllers > 0 && out.error == 0; ++r) {
         line.clear();
         for (std::uint32_t c = 0; c < controllers; ++c) {
-            unsigned char* entry = row.data() + std::size_t{c} * demo::word_size;
-            if (!demo::next_word(in, entry)) {
+            if (!demo::next_word(in, entry.data())) {
                 std::vector<unsigned char> unfinished(row.begin(), row.begin() + std::ptrdiff_t{c} * 4);
                 const std::span<const unsigned char> last = demo::left_over(in);
                 unfinished.insert(unfinished.end(), last.begin(), last.end());
@@ -267,7 +266,8 @@ bool put_rows(report::writer& out, demo::word_reader& in, unsigned rows, std::ui
             if (c > 0) {
                 line += entry_separator;
             }
-            append_entry(line, p, entry);
+            std::copy(entry.begin(), entry.end(), row.begin() + std::ptrdiff_t{c} * 4);
+            append_entry(line, p, entry.data());
         }
         line += '\n';
         report::put(out, line);
@@ -385,7 +385,11 @@ struct failure {
     std::string why;
 };
 
-std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+std::string quoted(std::string_view text)
+{
+    std::string in_quotes(1, '\'');
+    return in_quotes.append(text).append(1, '\'');
+}
 
 std::optional<unsigned char> hex_byte(std::string_view text)
 {
@@ -589,8 +593,8 @@ std::optional<failure> read_buttons(const token& t, std::uint32_t controller, un
         } else if (c != lanes::not_held) {
             const bool a_button = std::any_of(lanes::all.begin(), lanes::all.end(),
                                               [c](const lanes::lane& other) { return other.letter == c; });
-            return failure{t.column + i, a_button ? quoted(std::string(1, c)) + " stands where " +
-                                                        quoted(std::string(1, lane.letter)) + " or '.' goes" + who()
+            return failure{t.column + i, a_button ? quoted(std::string(1, c)) + " stands in the place of " +
+                                                        quoted(std::string(1, lane.letter)) + who()
                                                   : quoted(std::string(1, c)) + " is not a button" + who()};
         }
     }
