@@ -3,6 +3,8 @@
 //   demo2html [--] [DEMO [REPORT]]
 //   demo2html [--] DEMO DEMO...
 //   demo2html --view [--] DEMO [PAGE] | --view [--] DEMO DEMO...
+//   demo2html --text | --csv [--] DEMO [OUT] | ... DEMO DEMO...
+//   demo2html --demo [--] TEXT [DEMO] | --demo [--] TEXT TEXT...
 //   demo2html --help | -h | --version
 //
 // The console side of the program: the options, the prompts' answers from
@@ -30,6 +32,9 @@ namespace {
 constexpr const char* usage = R"(Usage: demo2html [DEMO [REPORT]]
        demo2html DEMO DEMO...
        demo2html --view DEMO [PAGE] | --view DEMO DEMO...
+       demo2html --text DEMO [TEXT] | --text DEMO DEMO...
+       demo2html --csv DEMO [TABLE] | --csv DEMO DEMO...
+       demo2html --demo TEXT [DEMO] | --demo TEXT TEXT...
        demo2html -- DEMO [REPORT]
        demo2html --help | -h | --version
 
@@ -65,6 +70,25 @@ its script, its stylesheet, the icons and the demo itself, and opens at
 once in a browser at any length, a lane per button. It is PAGE, or
 NAME.view.htm where the report would be NAME.htm; the rules of the
 report's name hold for it, and an earlier view is replaced as a report is.
+
+--text writes, instead of the report, the demo as text: TEXT, or NAME.txt
+where the report would be NAME.htm. Its header fields come first, named as
+the report names them; then each block's word and a line per row: for
+each controller its stick X and Y and a fixed place per button, its letter
+when held and "." when not. Every byte of the demo is in it, so diff shows
+where two plays differ:
+    demo2html --text one.demo && demo2html --text two.demo
+    diff -u one.txt two.txt
+An earlier text is replaced; any other file never is.
+
+--csv writes the rows as a table for a spreadsheet or a script: TABLE, or
+NAME.csv, a line per row and controller (block, row, row in the demo,
+controller, stick X and Y, a 0/1 column per button).
+
+--demo writes the demo a text describes, edited or not: DEMO, or NAME.demo
+beside the text (run.txt gives run.demo). A file that exists is never
+replaced. A text that cannot be read is an error that says where and why
+(run.txt:12:17: ...), and then nothing is written.
 
 Exit status: 0 when every report was written completely; 1 when one was
 not, or when standard input ended while a name was asked for; 130, 143 or
