@@ -303,7 +303,7 @@ void put_blocks(report::writer& out, demo::word_reader& in, std::uint32_t contro
 // The text, line by line, from a buffer that takes it in large reads.
 struct line_reader {
     std::FILE* file = nullptr;
-    std::vector<char> buffer = std::vector<char>(std::size_t{1024} * 1024); // the longest line it takes
+    std::vector<char> buffer = std::vector<char>(std::size_t{256} * 1024); // the longest line it takes
     std::size_t start = 0;
     std::size_t end = 0;
     bool at_end = false;
@@ -452,6 +452,9 @@ struct reading {
 
 void put_bytes(reading& r, std::span<const unsigned char> bytes)
 {
+    if (bytes.empty()) {
+        return; // an empty vector's bytes may lie nowhere
+    }
     report::put(r.out, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
