@@ -7,6 +7,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace demo_table {
@@ -24,8 +25,14 @@ constexpr std::string_view line_end = "\r\n";
 constexpr std::size_t flags_size = lanes::count * 2 + 1;
 using flag_text = std::array<char, flags_size>;
 
+// A stick's value and its comma, at most "-128,".
+struct stick_text {
+    std::array<char, 5> text{};
+    std::size_t size = 0;
+};
+
 struct table_pieces {
-    std::array<std::string, 256> stick; // a signed value and its comma
+    std::array<stick_text, 256> stick;
     std::array<flag_text, 256> two;
     std::array<flag_text, 256> three;
 };
@@ -48,7 +55,9 @@ table_pieces build_pieces()
     table_pieces p;
     for (unsigned value = 0; value < 256; ++value) {
         const int stick = value < 128 ? static_cast<int>(value) : static_cast<int>(value) - 256;
-        p.stick[value] = std::to_string(stick) + ",";
+        const std::string text = std::to_string(stick) + ",";
+        std::copy(text.begin(), text.end(), p.stick[value].text.begin());
+        p.stick[value].size = text.size();
         p.two[value] = flags_of(2, value);
         p.three[value] = flags_of(3, value);
     }
@@ -61,23 +70,34 @@ const table_pieces& pieces()
     return built;
 }
 
-void append_number(std::string& line, std::uint64_t number)
+// Writes `number` and its comma at `at`, which has room for 21 characters;
+// returns where they end.
+char* put_number(char* at, std::uint64_t number)
 {
-    std::array<char, 24> digits{};
-    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), number).ptr;
-    line.append(digits.data(), end);
-    line += ',';
+    at = std::to_chars(at, at + 20, number).ptr;
+    *at = ',';
+    return at + 1;
 }
 
-void append_entry(std::string& line, const table_pieces& p, const unsigned char* entry)
+// One line of the table: where the row stands, the controller, its entry.
+constexpr std::size_t max_line_size = 4 * 21 + 2 * 5 + flags_size;
+using line_text = std::array<char, max_line_size>;
+
+char* put_stick(char* at, const stick_text& stick)
 {
-    line += p.stick[entry[0]];
-    line += p.stick[entry[1]];
-    const std::size_t at = line.size();
-    line.append(p.two[entry[2]].data(), flags_size);
+    std::memcpy(at, stick.text.data(), stick.text.size()); // the whole array: the line has room
+    return at + stick.size;
+}
+
+char* put_entry(char* at, const table_pieces& p, const unsigned char* entry)
+{
+    at = put_stick(put_stick(at, p.stick[entry[0]]), p.stick[entry[1]]);
+    flag_text flags{}; // or-ed here, apart from the line, so that it goes a register at a time
     for (std::size_t i = 0; i < flags_size; ++i) {
-        line[at + i] = static_cast<char>(line[at + i] | p.three[entry[3]][i]);
+        flags[i] = static_cast<char>(p.two[entry[2]][i] | p.three[entry[3]][i]);
     }
+    std::memcpy(at, flags.data(), flags.size());
+    return at + flags_size;
 }
 
 // Where a row stands: its block, its row in the block, its row in the demo.
@@ -91,24 +111,22 @@ struct row_place {
 bool put_rows(report::writer& out, demo::word_reader& in, unsigned rows, std::uint32_t controllers, row_place& at)
 {
     const table_pieces& p = pieces();
-    std::string start;
-    std::string line;
+    line_text line{};
+    std::string lines; // the row's, one per controller
     std::array<unsigned char, demo::word_size> entry{};
     for (at.row = 1; at.row <= rows && controllers > 0 && out.error == 0; ++at.row) {
         ++at.demo_row;
-        start.clear();
-        append_number(start, at.block);
-        append_number(start, at.row);
-        append_number(start, at.demo_row);
+        char* const start_end = put_number(put_number(put_number(line.data(), at.block), at.row), at.demo_row);
+        lines.clear();
         for (std::uint32_t c = 1; c <= controllers; ++c) {
             if (!demo::next_word(in, entry.data())) {
+                report::put(out, lines);
                 return false;
             }
-            line = start;
-            append_number(line, c);
-            append_entry(line, p, entry.data());
-            report::put(out, line);
+            const char* end = put_entry(put_number(start_end, c), p, entry.data());
+            lines.append(line.data(), static_cast<std::size_t>(end - line.data()));
         }
+        report::put(out, lines);
     }
     return true;
 }
