@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to unmush as a demo and checks that whatever comes
 // in, the report is finite, well formed and complete.
+#include "fuzz_streams.h"
 #include "report.h"
 
 #include <cstddef>
@@ -27,20 +28,6 @@ void require(bool condition, const char* what)
         std::fprintf(stderr, "fuzz_unmush: %s\n", what);
         std::abort();
     }
-}
-
-// The demo stream over the input. fmemopen may refuse a buffer of no bytes,
-// so an empty input goes through a temporary file instead.
-std::FILE* open_input(const std::uint8_t* data, std::size_t size)
-{
-    static unsigned char no_byte = 0;
-    // The stream only reads: the cast merely fits fmemopen's signature.
-    void* bytes = size > 0 ? const_cast<std::uint8_t*>(data) : &no_byte;
-    std::FILE* in = fmemopen(bytes, size, "rb");
-    if (in == nullptr && size == 0) {
-        in = std::tmpfile();
-    }
-    return in;
 }
 
 // Nesting of the report's tables: no table inside a table, rows only in a
@@ -91,30 +78,14 @@ bool ends_with_closing_tags(std::string_view report)
     return report.size() >= closing_tags.size() && report.substr(report.size() - closing_tags.size()) == closing_tags;
 }
 
-// The report stream: every write lands in `collected`. unmush turns the
-// stream's own buffering off, which glibc's open_memstream streams do not
-// survive; a cookie stream takes it as a file would.
-ssize_t collect(void* cookie, const char* bytes, std::size_t size)
-{
-    static_cast<std::string*>(cookie)->append(bytes, size);
-    return static_cast<ssize_t>(size);
-}
-
-std::FILE* open_collector(std::string& collected)
-{
-    cookie_io_functions_t io{};
-    io.write = collect;
-    return fopencookie(&collected, "w", io);
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    std::FILE* demo = open_input(data, size);
+    std::FILE* demo = fuzz_streams::open_input(data, size);
     require(demo != nullptr, "cannot open the input as a stream");
     std::string text;
-    std::FILE* report = open_collector(text);
+    std::FILE* report = fuzz_streams::open_collector(text);
     require(report != nullptr, "cannot open the report stream");
 
     // unmush closes both streams; the collected bytes stay.

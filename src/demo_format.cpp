@@ -123,4 +123,9 @@ bool skip_words(word_reader& reader, std::uint64_t count)
     return true;
 }
 
+std::span<const unsigned char> left_over(const word_reader& reader)
+{
+    return {reader.buffer.data() + reader.pos, reader.len - reader.pos};
+}
+
 } // namespace demo

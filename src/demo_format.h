@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 
 namespace demo {
 
@@ -96,5 +97,9 @@ bool next_word(word_reader& reader, unsigned char* out);
 // Passes over the next `count` words unread; returns false when the demo ends
 // (or fails) before all of them, the reader then standing at its end.
 bool skip_words(word_reader& reader, std::uint64_t count);
+
+// Once next_word returned false at the demo's end: the 0 to 3 bytes of the
+// incomplete word the demo ends with.
+std::span<const unsigned char> left_over(const word_reader& reader);
 
 } // namespace demo

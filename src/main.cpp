@@ -10,6 +10,7 @@
 #include "outputs.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -34,6 +35,18 @@ Options, wherever they stand before "--":
               its script, its stylesheet, the icons and the demo itself,
               and opens at once in a browser at any length, a lane per
               button; NAME.view.htm where the report would be NAME.htm
+  --text      write the demo as text instead: NAME.txt, its header's fields
+              named as the report names them, then each block's word and a
+              line per row, for each controller its stick X and Y and a
+              fixed place per button (its letter when held, "." when not);
+              every byte of the demo is in it
+  --csv       write its rows as a table: NAME.csv, a line per row and
+              controller (block, row, row in the demo, controller, stick X
+              and Y, a 0/1 column per button)
+  --demo      write the demo a text describes, edited or not: DEMO, or
+              NAME.demo beside the text (run.txt gives run.demo), never over
+              an existing file; a text that cannot be read is an error
+              that says where and why (run.txt:12:17: ...)
   --help, -h  show this text and do nothing else
   --version   show the program's version
   --          end the options: a name after it may begin with a dash
@@ -42,8 +55,9 @@ Options, wherever they stand before "--":
 The report is REPORT, or else DEMO's file name cut at its first full stop
 with ".htm" appended, in DEMO's folder: runs@dam.demo gives runs@dam.htm.
 An earlier report is replaced once the new one is complete; a file that is
-not a report, and the demo itself, never are. A view replaces only an
-earlier view, a report only an earlier report (or an empty file).
+not a report, and the demo itself, never are. Each kind replaces only an
+earlier file of its own kind (or an empty file): a view a view, a text a
+text, a table a table, and a demo nothing.
 
 "-" as DEMO reads the demo from standard input, and alone writes its report
 to standard output (demo2html - < run.demo > run.htm); "-" as REPORT writes
@@ -79,6 +93,8 @@ Examples:
   demo2html --view run.demo          run.view.htm, one file
   demo2html runs@*.demo              a report beside each demo
   demo2html - < run.demo | gzip > run.htm.gz
+  demo2html --text one.demo two.demo && diff -u one.txt two.txt
+                                     the rows where two plays differ
 )";
 
 // Every message goes to standard error as one line that starts with the
@@ -143,6 +159,8 @@ constexpr option options[] = {
     {"/?", action::help, outputs::kind::report},
 #endif
     {"--version", action::version, outputs::kind::report}, {"--view", action::convert, outputs::kind::view},
+    {"--text", action::convert, outputs::kind::text},      {"--csv", action::convert, outputs::kind::csv},
+    {"--demo", action::convert, outputs::kind::demo},
 };
 
 // The option's name as the messages give it.

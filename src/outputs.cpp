@@ -2,12 +2,15 @@
 
 #include "console.h"
 #include "demo_format.h"
+#include "demo_table.h"
+#include "demo_text.h"
 #include "files.h"
 #include "report.h"
 #include "resources.h"
 #include "view.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <map>
@@ -55,6 +58,7 @@ struct product {
     bool with_resources;                            // res/ goes beside it
     bool binary;          // its bytes are written as they are, where text mode would change them
     const char* not_ours; // why a file of the user's is not replaced
+    bool (*made_from)(std::string_view first_bytes); // whether a file that begins so may be what it is made of
 };
 
 std::string report_name_for(std::string_view demo_name) { return console::report_name_for(demo_name); }
@@ -76,6 +80,44 @@ std::string view_name_for(std::string_view demo_name)
     return name.insert(name.size() - std::string_view(".htm").size(), ".view");
 }
 
+// NAME.EXTENSION where the report is NAME.htm.
+std::string named_like_the_report(std::string_view demo_name, std::string_view extension)
+{
+    std::string name = console::report_name_for(demo_name);
+    return name.replace(name.size() - std::string_view("htm").size(), std::string_view::npos, extension);
+}
+
+std::string text_name_for(std::string_view demo_name) { return named_like_the_report(demo_name, "txt"); }
+std::string demo_name_for(std::string_view text_name) { return named_like_the_report(text_name, "demo"); }
+
+int write_demo_text(std::FILE* demo, std::FILE* out, std::string_view /*demo_name*/, report::outcome* result)
+{
+    return demo_text::write_text(demo, out, result);
+}
+
+int write_demo_from_text(std::FILE* text, std::FILE* out, std::string_view text_name, report::outcome* result)
+{
+    return demo_text::write_demo(text, out, text_name == standard_stream_name ? standard_input_label : text_name,
+                                 result);
+}
+
+int write_demo_table(std::FILE* demo, std::FILE* out, std::string_view /*demo_name*/, report::outcome* result)
+{
+    return demo_table::write_table(demo, out, result);
+}
+
+std::string table_name_for(std::string_view demo_name) { return named_like_the_report(demo_name, "csv"); }
+
+bool replaces_a_table(std::string_view first_bytes)
+{
+    return first_bytes.empty() || demo_table::begins_like_a_table(first_bytes);
+}
+
+bool replaces_a_text(std::string_view first_bytes)
+{
+    return first_bytes.empty() || demo_text::begins_like_a_text(first_bytes);
+}
+
 // Each kind replaces an empty file or one of its own kind only: a view may
 // be the only copy of its demo.
 bool replaces_report(std::string_view first_bytes)
@@ -88,9 +130,39 @@ bool replaces_view(std::string_view first_bytes)
     return first_bytes.empty() || view::begins_like_a_view(first_bytes);
 }
 
-const product report_product = {"report", write_report_page,   report_name_for, replaces_report, true,
-                                false,    "it is not a report"};
-const product view_product = {"view", write_view_page, view_name_for, replaces_view, false, true, "it is not a view"};
+// A file that begins as none of the program's own files do may be a demo:
+// a report, a view, a text or a table never is.
+bool may_be_a_demo(std::string_view first_bytes)
+{
+    return !first_bytes.empty() && !report::begins_like_a_report(first_bytes) &&
+           !view::begins_like_a_view(first_bytes) && !demo_text::begins_like_a_text(first_bytes) &&
+           !demo_table::begins_like_a_table(first_bytes);
+}
+
+// A demo may be the user's only original: no file is replaced by one.
+bool replaces_nothing(std::string_view /*first_bytes*/) { return false; }
+
+const product report_product = {"report", write_report_page,    report_name_for, replaces_report, true,
+                                false,    "it is not a report", may_be_a_demo};
+const product view_product = {"view", write_view_page,    view_name_for, replaces_view, false,
+                              true,   "it is not a view", may_be_a_demo};
+const product text_product = {
+    "text", write_demo_text, text_name_for, replaces_a_text, false, false, "it is not a text of a demo", may_be_a_demo};
+const product table_product = {
+    "table",      write_demo_table, table_name_for, replaces_a_table, false, true, "it is not a table of a demo",
+    may_be_a_demo};
+const product demo_product = {"demo",
+                              write_demo_from_text,
+                              demo_name_for,
+                              replaces_nothing,
+                              false,
+                              true,
+                              "it exists, and no demo is replaced",
+                              demo_text::begins_like_a_text};
+
+// The product of each kind, in the order of outputs::kind.
+const std::array<const product*, 5> products = {&report_product, &view_product, &text_product, &table_product,
+                                                &demo_product};
 
 // ---------------------------------------------------------------- the demo
 
@@ -338,8 +410,9 @@ void warn_about(const report::outcome& outcome, const std::string& demo_name, co
     // A header cut short comes first: the counts after it are read from missing bytes.
     if (header_cut && outcome.read_error == 0) {
         warn(quoted(demo_name) + " ends after " + std::to_string(outcome.header_bytes) +
-             (outcome.header_bytes == 1 ? " byte" : " bytes") +
-             ", inside its header; the missing header bytes are shown as 0xFF");
+             (outcome.header_bytes == 1 ? " byte" : " bytes") + ", inside its header; " +
+             (outcome.fills_short_header ? "the missing header bytes are shown as 0xFF"
+                                         : "the " + noun + " shows the bytes it has"));
     }
     if (outcome.tables_left_out) {
         warn(quoted(demo_name) + " has " + std::to_string(outcome.controllers) + " controllers, more than " +
@@ -466,7 +539,7 @@ int write_report(demo_file& demo, target& out, const product& made, const consol
     demo.stream = nullptr;
     out.made.stream = nullptr; // closed with the report
     warn_about(outcome, demo.label, made.noun, console);
-    std::string why;
+    std::string why = outcome.problem;
     int error = written ? 0 : outcome.write_error;
     if (written && out.temporary) {
         error = give_report_its_name(out, made, why);
@@ -589,16 +662,17 @@ std::optional<std::string> first_bytes_of(const std::string& name, const files::
     return start;
 }
 
-// The demos named, each by the file it is: a file that begins like a report
-// or a view is not taken for a demo, so its report may replace it.
-run_files demos_of(const std::vector<std::string>& names)
+// The inputs named, each by the file it is: a file `made` cannot be made
+// from (a report, a view, a text or a table, for all but a demo) is not
+// taken for an input, so that it may be the output.
+run_files demos_of(const std::vector<std::string>& names, const product& made)
 {
     run_files run;
     for (const std::string& name : names) {
         const files::status seen = files::look(name);
         const std::optional<std::string> start = first_bytes_of(name, seen);
-        const bool ours = start && !start->empty() && may_be_replaced(*start);
-        if (seen.error == 0 && seen.what != files::kind::missing && !ours) {
+        const bool input = !start || start->empty() || made.made_from(*start);
+        if (seen.error == 0 && seen.what != files::kind::missing && input) {
             run.demos.emplace(seen.id, name);
         }
     }
@@ -611,7 +685,7 @@ run_files demos_of(const std::vector<std::string>& names)
 // the run.
 int convert_several(const request& asked, const product& made, const console_side& console)
 {
-    run_files run = demos_of(asked.names);
+    run_files run = demos_of(asked.names, made);
     std::set<files::file_id> converted;
     int status = 0;
     for (std::string demo_name : asked.names) {
@@ -669,18 +743,10 @@ bool reaches_own_descriptor(const files::file_id& id)
     return through != nullptr;
 }
 
-} // namespace
-
-int worse_status(int one, int other) { return one == 1 || other == 1 ? 1 : std::max(one, other); }
-
-std::size_t first_bytes_told() { return std::max(report::start_bytes, view::start_bytes); }
-
-bool may_be_replaced(std::string_view first_bytes)
-{
-    return first_bytes.empty() || report::begins_like_a_report(first_bytes) || view::begins_like_a_view(first_bytes);
-}
-
-bool names_several_demos(const std::vector<std::string>& names)
+// True when two or more names are several inputs of `made`: three names or
+// more, or two whose second is a file that it may not replace and may be
+// made from.
+bool names_several_inputs(const std::vector<std::string>& names, const product& made)
 {
     if (names.size() != 2) {
         return names.size() > 2;
@@ -690,13 +756,30 @@ bool names_several_demos(const std::vector<std::string>& names)
     }
     const files::status second = files::look(names[1]);
     const std::optional<std::string> start = first_bytes_of(names[1], second);
-    return start && !reaches_own_descriptor(second.id) && !may_be_replaced(*start);
+    return start && !reaches_own_descriptor(second.id) && !made.replaces(*start) && made.made_from(*start);
 }
+
+} // namespace
+
+int worse_status(int one, int other) { return one == 1 || other == 1 ? 1 : std::max(one, other); }
+
+std::size_t first_bytes_told()
+{
+    return std::max({report::start_bytes, view::start_bytes, demo_text::start_bytes, demo_table::start_bytes()});
+}
+
+bool may_be_replaced(std::string_view first_bytes)
+{
+    return first_bytes.empty() || report::begins_like_a_report(first_bytes) || view::begins_like_a_view(first_bytes);
+}
+
+bool names_several_demos(const std::vector<std::string>& names) { return names_several_inputs(names, report_product); }
 
 int convert(const request& asked, const console_side& console)
 {
-    const product& made = asked.writes == kind::view ? view_product : report_product;
-    return names_several_demos(asked.names) ? convert_several(asked, made, console) : convert_one(asked, made, console);
+    const product& made = *products.at(static_cast<std::size_t>(asked.writes));
+    return names_several_inputs(asked.names, made) ? convert_several(asked, made, console)
+                                                   : convert_one(asked, made, console);
 }
 
 } // namespace outputs

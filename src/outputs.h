@@ -39,6 +39,9 @@ struct console_side {
 enum class kind {
     report, // the HTML report, with res/ beside it
     view,   // the view page, one self-contained file
+    text,   // the demo as text, NAME.txt
+    csv,    // the demo's rows as a table, NAME.csv
+    demo,   // the demo a text describes, NAME.demo; never over an existing file
 };
 
 // What to convert: the names given, and whether names may be asked for on

@@ -82,22 +82,38 @@ constexpr const char* row_open = "<TR>";
 constexpr const char* striped_row_open = "<TR class=\"switch\">";
 constexpr const char* row_close = "</TR>\n";
 
-const char* stage_title(std::uint8_t code)
+} // namespace
+
+std::string_view stage_title(std::uint8_t code)
 {
     const auto* found =
         std::find_if(stage_titles.begin(), stage_titles.end(), [code](const stage& s) { return s.code == code; });
     return found != stage_titles.end() ? found->title : unknown_stage;
 }
 
-const char* difficulty_label(std::int8_t code)
+std::string_view difficulty_label(std::int8_t code)
 {
     const std::size_t index = code <= 0 ? 0 : static_cast<std::size_t>(code);
     return index < difficulty_labels.size() ? difficulty_labels.at(index) : "";
 }
 
+std::string_view control_style(std::uint8_t setup)
+{
+    const std::string_view style = control_styles[setup & demo::control_style_mask];
+    return style.substr(0, style.find('<'));
+}
+
+namespace {
+
 const char* label_for(std::uint8_t byte, const bit_label& label)
 {
     return (byte & label.mask) != 0 ? label.set : label.clear;
+}
+
+// The screen's width, or "Cinema" when the setup byte says so.
+const char* screen_width_label(std::uint8_t setup, std::uint8_t options)
+{
+    return (setup & demo::cinema_bit) != 0 ? "Cinema" : label_for(options, screen_width);
 }
 
 // ---------------------------------------------------------------- output
@@ -246,62 +262,33 @@ void put_rows(writer& out, demo::word_reader& in, unsigned rows, std::uint32_t c
     }
 }
 
-// Where a demo that ended early ended, and why.
-void note_the_end(const demo::word_reader& in, outcome& walk)
-{
-    if (walk.ended_early) {
-        walk.end_offset = in.offset;
-        walk.read_error = in.read_error;
-    }
-}
-
 // Walks the command blocks up to the zero word, a table per block.
 void put_block_tables(writer& out, demo::word_reader& in, std::uint32_t controllers, outcome& walk)
 {
     const std::string headings = heading_row(controllers);
-    std::array<unsigned char, demo::word_size> word{};
-    while (out.error == 0) {
-        if (!demo::next_word(in, word.data())) {
-            walk.ended_early = true;
-            break;
-        }
-        if (demo::ends_stream(word.data())) {
-            break;
-        }
-        const unsigned rows = demo::row_count(word.data());
+    walk_blocks(in, out, walk, [&](const unsigned char* word, demo::word_reader& entries) {
+        const unsigned rows = demo::row_count(word);
         walk.rows += rows;
-        put(out, formatted("\n<TABLE CELLSPACING=\"0\"><B>%08X </B>", demo::big_endian_word(word.data())));
+        put(out, formatted("\n<TABLE CELLSPACING=\"0\"><B>%08X </B>", demo::big_endian_word(word)));
         put(out, formatted("<I>Size: %u</I>\n", rows));
         put(out, headings);
-        put_rows(out, in, rows, controllers);
+        put_rows(out, entries, rows, controllers);
         put(out, "\n</TABLE>\n");
-        ++walk.blocks; // a demo that ended inside it fails the next word's read
-    }
-    note_the_end(in, walk);
+        return true; // a demo that ended inside it fails the next word's read
+    });
 }
 
 // Walks the command blocks up to the zero word without showing them, so that
 // a demo whose tables are left out is still told whole or cut short.
-void pass_over_blocks(demo::word_reader& in, std::uint32_t controllers, outcome& walk)
+void pass_over_blocks(demo::word_reader& in, const writer& out, std::uint32_t controllers, outcome& walk)
 {
-    std::array<unsigned char, demo::word_size> word{};
-    for (;;) {
-        if (!demo::next_word(in, word.data())) {
-            walk.ended_early = true;
-            break;
-        }
-        if (demo::ends_stream(word.data())) {
-            break;
-        }
-        const std::uint8_t rows = demo::row_count(word.data());
+    walk_blocks(in, out, walk, [&](const unsigned char* word, demo::word_reader& entries) {
+        const std::uint8_t rows = demo::row_count(word);
         walk.rows += rows;
         // The row count times the controller count, in 32 bits as the tables' walk takes it.
-        if (!demo::skip_words(in, static_cast<std::uint32_t>(rows * controllers))) {
-            walk.ended_early = true;
-            break;
-        }
-    }
-    note_the_end(in, walk);
+        return demo::skip_words(entries, static_cast<std::uint32_t>(rows * controllers));
+    });
+    walk.blocks = 0; // the report shows none of them
 }
 
 void put_closing_line(writer& out, std::uint64_t blocks)
@@ -311,6 +298,52 @@ void put_closing_line(writer& out, std::uint64_t blocks)
 }
 
 } // namespace
+
+outcome outcome_of(const demo::header& h)
+{
+    outcome done;
+    done.header_bytes = h.bytes_read;
+    done.read_error = h.read_error;
+    done.controllers = demo::controller_count(h);
+    return done;
+}
+
+int close_both(std::FILE* demo, writer& out, outcome& done, outcome* result)
+{
+    std::fclose(demo);
+    done.write_error = finish(out);
+    if (result != nullptr) {
+        *result = done;
+    }
+    return done.write_error == 0 ? 0 : 1;
+}
+
+walk_end walk_blocks(demo::word_reader& in, const writer& out, outcome& walk,
+                     const std::function<bool(const unsigned char* word, demo::word_reader& in)>& block)
+{
+    std::array<unsigned char, demo::word_size> word{};
+    walk_end end = walk_end::zero_word;
+    while (out.error == 0) {
+        if (!demo::next_word(in, word.data())) {
+            end = walk_end::inside_word;
+            break;
+        }
+        if (demo::ends_stream(word.data())) {
+            break;
+        }
+        ++walk.blocks;
+        if (!block(word.data(), in)) {
+            end = walk_end::inside_block;
+            break;
+        }
+    }
+    if (end != walk_end::zero_word) {
+        walk.ended_early = true;
+        walk.end_offset = in.offset;
+        walk.read_error = in.read_error;
+    }
+    return end;
+}
 
 void put_summary(writer& out, const demo::header& h)
 {
@@ -324,18 +357,22 @@ void put_summary(writer& out, const demo::header& h)
         formatted("</I>\n<BR /><B>Players:</B> <I>%i</I>\n<BR /><BR /><B>Screen:</B> <I>", demo::players_byte(h) + 1));
     const std::uint8_t setup = demo::setup_byte(h);
     const std::uint8_t options = demo::options_byte(h);
-    if ((setup & demo::cinema_bit) != 0) {
-        put(out, "Cinema; ");
-    } else {
-        put(out, formatted("%s; ", label_for(options, screen_width)));
-    }
-    put(out, formatted("%s</I>\n", label_for(options, screen_ratio)));
+    put(out, formatted("%s; %s</I>\n", screen_width_label(setup, options), label_for(options, screen_ratio)));
     for (const option_label& option : option_labels) {
         put(out, formatted("<BR /><B>%s:</B> <I>%s</I>\n", option.caption, label_for(options, option.label)));
     }
     put(out, "<BR />");
     put(out, formatted("<BR /><B>Controllers:</B> <I>%i - ", static_cast<std::int32_t>(demo::controller_count(h))));
     put(out, control_styles[setup & demo::control_style_mask]);
+}
+
+std::string screen_and_options(std::uint8_t setup, std::uint8_t options)
+{
+    std::string text = std::string(screen_width_label(setup, options)) + "; " + label_for(options, screen_ratio);
+    for (const option_label& option : option_labels) {
+        text.append(", ").append(option.caption).append(" ").append(label_for(options, option.label));
+    }
+    return text;
 }
 
 bool begins_like_a_report(std::string_view bytes)
@@ -346,21 +383,18 @@ bool begins_like_a_report(std::string_view bytes)
 
 int unmush(std::FILE* demo, std::FILE* report, outcome* result)
 {
-    outcome done;
     writer out;
     start_writer(out, report);
 
     const demo::header header = demo::read_header(demo);
-    done.header_bytes = header.bytes_read;
-    done.read_error = header.read_error;
-    done.controllers = demo::controller_count(header);
+    outcome done = outcome_of(header);
     put_header_section(out, header);
 
     auto in = std::make_unique<demo::word_reader>();
     demo::start_reader(*in, demo, demo::first_block_offset);
     if (done.controllers > max_table_controllers) {
         done.tables_left_out = true;
-        pass_over_blocks(*in, done.controllers, done);
+        pass_over_blocks(*in, out, done.controllers, done);
     } else {
         put_block_tables(out, *in, done.controllers, done);
     }
@@ -369,13 +403,7 @@ int unmush(std::FILE* demo, std::FILE* report, outcome* result)
         done.end_offset = done.header_bytes;
     }
     put_closing_line(out, done.blocks);
-
-    std::fclose(demo);
-    done.write_error = finish(out);
-    if (result != nullptr) {
-        *result = done;
-    }
-    return done.write_error == 0 ? 0 : 1;
+    return close_both(demo, out, done, result);
 }
 
 } // namespace report

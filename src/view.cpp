@@ -203,14 +203,11 @@ bool begins_like_a_view(std::string_view first_bytes_of_file) { return first_byt
 
 int write_view(std::FILE* demo, std::FILE* page, report::outcome* result)
 {
-    report::outcome done;
     report::writer out;
     report::start_writer(out, page);
 
     const demo::header header = demo::read_header(demo);
-    done.header_bytes = header.bytes_read;
-    done.read_error = header.read_error;
-    done.controllers = demo::controller_count(header);
+    report::outcome done = report::outcome_of(header);
     done.tables_left_out = done.controllers > report::max_table_controllers;
 
     report::put(out, first_bytes);
@@ -226,13 +223,7 @@ int write_view(std::FILE* demo, std::FILE* page, report::outcome* result)
     report::put(out, script_start);
     report::put(out, file_named(page_files(), script_name));
     report::put(out, page_end);
-
-    std::fclose(demo);
-    done.write_error = report::finish(out);
-    if (result != nullptr) {
-        *result = done;
-    }
-    return done.write_error == 0 ? 0 : 1;
+    return report::close_both(demo, out, done, result);
 }
 
 } // namespace view

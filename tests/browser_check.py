@@ -27,6 +27,7 @@ is no Chromium.
 
 import argparse
 import base64
+import csv
 import html
 import http.server
 import json
@@ -482,6 +483,35 @@ def write_views(args, site, shapes):
         with open(demo, "rb") as original:
             if demo_bytes_in(os.path.join(folder, name + ".view.htm")) != original.read():
                 raise RuntimeError("the view of %s does not hold the demo's bytes" % demo)
+        check_table(args, demo, os.path.join(folder, name))
+
+
+def check_table(args, demo, base):
+    """The demo's table (--csv), read back with Python's csv, holds its
+    report's cells in their order, and counts its rows as the report does."""
+    subprocess.run([args.demo2html, "--csv", demo, base + ".csv"], stdin=subprocess.DEVNULL, capture_output=True,
+                   check=True)
+    with open(base + ".htm", encoding="utf-8") as page:
+        says = report_says(page.read())
+    if int(re.search(r"Controllers: (-?\d+)", says["summary"]).group(1)) > 254:
+        return  # the report leaves its tables out
+    blocks = says["blocks"]
+    cells = [(b + 1, r + 1, c + 1, cell) for b, block in enumerate(blocks) for r, row in enumerate(block["rows"])
+             for c, cell in enumerate(row[1])]
+    with open(base + ".csv", newline="", encoding="ascii") as table:
+        lines = list(csv.DictReader(table))
+
+    def as_cell(line):
+        x, y = int(line["stick_x"]), int(line["stick_y"])
+        held = ",".join(sorted(column for column in list(line)[6:] if line[column] == "1"))
+        cell = "%s %3d%%|%s %3d%%|%s" % ("SLT" if x < 0 else "SRT", abs(x), "SDN" if y < 0 else "SUP", abs(y), held)
+        return (int(line["block"]), int(line["row"]), int(line["controller"]), cell)
+
+    if [as_cell(line) for line in lines] != cells:
+        raise RuntimeError("the table of %s does not hold its report's cells" % demo)
+    rows_across = [int(line["demo_row"]) for line in lines if line["controller"] == "1"]
+    if rows_across != list(range(1, len(rows_across) + 1)):
+        raise RuntimeError("the table of %s does not count its rows across the demo" % demo)
 
 
 def demo_bytes_in(view):

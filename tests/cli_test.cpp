@@ -1,6 +1,7 @@
 // The executable end to end, in a scratch folder, with standard input piped.
 #include "cli_support.h"
 #include "demo_builder.h"
+#include "demo_table.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -400,8 +401,36 @@ void socket_as_sock(const fs::path& folder)
     close(fd);
 }
 
-// A report's shape index from here on stands for the view of shape (index - as_view).
+// A report's shape index from here on stands for the view of shape (index - as_view), and so on: its text,
+// its table, the shape's own bytes. A demo's index from as_text on is a text, or the shape's bytes.
 constexpr int as_view = 1000;
+constexpr int as_text = 2000;
+constexpr int as_table = 3000;
+constexpr int as_bytes = 4000;
+
+// What the index of a report or of a named demo stands for.
+std::string made_of(int index)
+{
+    const std::string& demo = shape(static_cast<std::size_t>(index % as_view));
+    std::string table;
+    switch (index / as_view) {
+    case 0:
+        return test_support::render(demo);
+    case 1:
+        return test_support::view_of(demo);
+    case 2:
+        return test_support::text_of(demo);
+    case 3:
+        return test_support::written_by(demo_table::write_table, demo, nullptr, "wb", table), table;
+    default:
+        return demo;
+    }
+}
+
+std::string demo_made_of(std::size_t index)
+{
+    return index >= as_text ? made_of(static_cast<int>(index)) : shape(index);
+}
 
 const std::string res_note = "demo2html: note: wrote the report's stylesheet and icons into 'res' (19 files)\n";
 const std::string old_report = "<HTML>\nan earlier report\n";
@@ -613,11 +642,20 @@ const names_case names_cases[] = {
     {"--view over a file that is neither a report nor a view: refused, the next goes on", {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}}, [](const fs::path& f) { write_file(f / "b.view.htm", "<!DOCTYPE html>\n<p>mine"); }, {"--view", "--", "a.demo", "b.demo", "c.demo"}, 1, done("a.view.htm") + done("c.view.htm"), "demo2html: will not replace 'b.view.htm': it is not a view\n", {{"a.view.htm", as_view + 0}, {"c.view.htm", as_view + 2}}, {"a.demo", "a.view.htm", "b.demo", "b.view.htm", "c.demo", "c.view.htm"}},
     {"a demo that reaches a report written in the run: not read as a demo", {{"a.demo", 0}, {"c.demo", 2}}, [](const fs::path& f) { fs::create_symlink("a.htm", f / "x.demo"); }, {"a.demo", "x.demo", "c.demo"}, 1, done("a.htm") + done("c.htm"), res_note + "demo2html: will not read 'x.demo' as a demo: it holds the report of 'a.demo', written just before\n", {{"a.htm", 0}, {"c.htm", 2}}, {"a.demo", "a.htm", "c.demo", "c.htm", "res", "x.demo"}},
     {"two names, the second a folder named with its slash: an error", {{"a.demo", 0}}, [](const fs::path& f) { fs::create_directory(f / "out"); }, {"a.demo", "out/"}, 1, "", "demo2html: cannot open 'out/' for writing: Is a directory\n", {}, {"a.demo", "out"}},
+    {"--text: NAME.txt beside the demo, and no res/", {{"a.demo", 0}}, nothing, {"--text", "a.demo"}, 0, done("a.txt"), "", {{"a.txt", as_text + 0}}, {"a.demo", "a.txt"}},
+    {"--text over an earlier text: replaced; over a file of the user's: refused", {{"a.demo", 0}, {"b.demo", 1}}, [](const fs::path& f) { write_file(f / "a.txt", "demo2html text 0\nold"); notes_as(f, "b.txt"); }, {"--text", "a.demo", "b.demo"}, 1, done("a.txt"), "demo2html: will not replace 'b.txt': it is not a text of a demo\n", {{"a.txt", as_text + 0}}, {"a.demo", "a.txt", "b.demo", "b.txt"}},
+    {"--csv: NAME.csv beside the demo", {{"a.demo", 1}}, nothing, {"--csv", "a.demo"}, 0, done("a.csv"), "", {{"a.csv", as_table + 1}}, {"a.csv", "a.demo"}},
+    {"--demo: the text's demo, byte for byte, as NAME.demo", {{"a.txt", as_text + 1}}, nothing, {"--demo", "a.txt"}, 0, done("a.demo"), "", {{"a.demo", as_bytes + 1}}, {"a.demo", "a.txt"}},
+    {"--demo of two texts: two demos", {{"a.txt", as_text + 1}, {"b.txt", as_text + 2}}, nothing, {"--demo", "a.txt", "b.txt"}, 0, done("a.demo") + done("b.demo"), "", {{"a.demo", as_bytes + 1}, {"b.demo", as_bytes + 2}}, {"a.demo", "a.txt", "b.demo", "b.txt"}},
+    {"--demo over an existing demo: refused, the demo kept", {{"a.txt", as_text + 1}, {"a.demo", 2}}, nothing, {"--demo", "a.txt"}, 1, "", "demo2html: will not replace 'a.demo': it exists, and no demo is replaced\n", {}, {"a.demo", "a.txt"}},
+    {"--demo of a text it cannot read: where and why, nothing written", {{"a.txt", 1}}, nothing, {"--demo", "a.txt", "b.demo"}, 1, "", "demo2html: a.txt:1:1: this is not the text of a demo: its first line is not 'demo2html text 1'\n", {}, {"a.txt"}},
+    {"--demo - reads the text from standard input", {}, nothing, {"--demo", "-", "x.demo"}, 0, done("x.demo"), "", {{"x.demo", as_bytes + 2}}, {"x.demo"}, as_text + 2},
     {"a missing demo, input from a script: an error, nothing asked", {}, nothing, {"missing.demo"}, 1, "", "demo2html: cannot open 'missing.demo' for reading: No such file or directory\n", {}, {}, 0},
     {"--view after the demo: an option still", {{"a.demo", 0}}, nothing, {"a.demo", "--view"}, 0, done("a.view.htm"), "", {{"a.view.htm", as_view + 0}}, {"a.demo", "a.view.htm"}},
     {"an unknown option: an error naming it, nothing written", {{"a.demo", 0}}, nothing, {"--vieww", "a.demo"}, 2, "", "demo2html: unknown option '--vieww'; demo2html --help lists them\n", {}, {"a.demo"}},
     {"-x after the names: unknown, nothing written", {{"a.demo", 0}}, nothing, {"a.demo", "r.htm", "-x"}, 2, "", "demo2html: unknown option '-x'; demo2html --help lists them\n", {}, {"a.demo"}},
     {"a name after --: a file, even with a dash", {{"-x", 1}}, nothing, {"--view", "--", "-x", "--view"}, 0, done("--view"), "", {{"--view", as_view + 1}}, {"--view", "-x"}},
+    {"--view and --text: one kind a run, nothing written", {{"a.demo", 0}}, nothing, {"--view", "a.demo", "--text"}, 2, "", "demo2html: --view and --text cannot be given together: a run writes one kind of file\n", {}, {"a.demo"}},
     {"--view twice counts once", {{"a.demo", 0}}, nothing, {"--view", "a.demo", "--view"}, 0, done("a.view.htm"), "", {{"a.view.htm", as_view + 0}}, {"a.demo", "a.view.htm"}},
     // clang-format on
 };
@@ -644,24 +682,21 @@ TEST_P(CliNames, GiveOneReportPerDemoAndReplaceNoOtherFile)
     const names_case& c = GetParam();
     const fs::path folder = test_support::scratch_folder("cli_names");
     for (const named_demo& d : c.demos) {
-        write_file(folder / d.name, shape(d.shape));
+        write_file(folder / d.name, demo_made_of(d.shape));
     }
     c.prepare(folder);
 
-    const std::string input = c.input >= 0 ? shape(static_cast<std::size_t>(c.input)) : "";
+    const std::string input = c.input >= 0 ? demo_made_of(static_cast<std::size_t>(c.input)) : "";
     const run_result result = run(folder, c.args, input);
     EXPECT_EQ(result.status, c.status);
-    const std::string report_out = c.output >= 0 ? test_support::render(shape(static_cast<std::size_t>(c.output))) : "";
+    const std::string report_out = c.output >= 0 ? made_of(c.output) : "";
     EXPECT_EQ(result.out, report_out + c.out);
     EXPECT_EQ(result.err, c.err);
     for (const auto& [report, shape_index] : c.reports) {
-        const bool view = shape_index >= as_view;
-        const std::string& demo = shape(static_cast<std::size_t>(view ? shape_index - as_view : shape_index));
-        EXPECT_EQ(read_file(folder / report), view ? test_support::view_of(demo) : test_support::render(demo))
-            << report;
+        EXPECT_EQ(read_file(folder / report), made_of(shape_index)) << report;
     }
     for (const named_demo& d : c.demos) {
-        EXPECT_EQ(read_file(folder / d.name), shape(d.shape)) << d.name << ": the demo changed";
+        EXPECT_EQ(read_file(folder / d.name), demo_made_of(d.shape)) << d.name << ": the demo changed";
     }
     EXPECT_EQ(names_in(folder), c.files);
 }

@@ -1,5 +1,7 @@
 #include "demo_builder.h"
 #include "demo_format.h"
+#include "demo_text.h"
+#include "lanes.h"
 #include "report.h"
 #include "report_writer.h"
 #include "test_support.h"
@@ -11,6 +13,9 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -643,8 +648,8 @@ std::string outcome_text(const report::outcome& o)
 }
 
 // Every shape, and every prefix of one, and a demo of several chunks: the
-// page holds the demo byte for byte and the report's own summary, and its
-// outcome is the report's.
+// page holds the demo byte for byte and the report's own summary, the text
+// gives the demo back byte for byte, and their outcomes are the report's.
 TEST(View, HoldsTheDemoAndTellsWhatTheReportTells)
 {
     std::vector<std::pair<std::string, std::string>> demos = demo_builder::shapes();
@@ -654,11 +659,17 @@ TEST(View, HoldsTheDemoAndTellsWhatTheReportTells)
         demos.emplace_back("odd_rows cut at " + std::to_string(length), odd_rows.substr(0, length));
     }
     demos.emplace_back("long", demo_builder::random_demo(40000, 3, 255, 2) + "after the zero word");
+    demos.emplace_back("255 controllers, bytes after the end",
+                       demo_with({.controllers = 255}, word(0x00010000)) + "tail");
     for (const auto& [name, bytes] : demos) {
         report::outcome of_report;
         report::outcome of_view;
+        report::outcome of_text;
         const std::string report = render(bytes, &of_report);
         const std::string page = view_of(bytes, &of_view);
+        EXPECT_TRUE(test_support::demo_of(test_support::text_of(bytes, &of_text)) == bytes) << name;
+        of_text.tables_left_out = of_report.tables_left_out; // the text leaves nothing out
+        EXPECT_EQ(outcome_text(of_text), outcome_text(of_report)) << name;
         const std::size_t summary = report.find("<H1>");
         const std::size_t summary_end = report.find("</P>\n") + 5;
         EXPECT_TRUE(demo_in(page) == bytes) << name;
@@ -705,6 +716,139 @@ TEST(View, IsKnownByItsFirstBytes)
         EXPECT_EQ(view::begins_like_a_view(c.bytes), c.view) << c.bytes;
     }
 }
+
+// ------------------------------------------------------- the text
+
+// A report's cell as the text shows its entry: "X Y PLACES".
+std::string cell_as_text(const std::string& cell)
+{
+    const std::regex stick(
+        R"(<TD><IMG SRC="res/S(RT|LT)\.png"></IMG> +(\d+)% <IMG SRC="res/S(UP|DN)\.png"></IMG> +(\d+)% )");
+    std::smatch got;
+    std::regex_search(cell, got, stick);
+    std::string places;
+    for (const lanes::lane& lane : lanes::all) {
+        const bool held = cell.find("res/" + std::string(lane.name) + ".png") != std::string::npos ||
+                          cell.find(std::string(lane.name) + " ") != std::string::npos;
+        places += held ? lane.letter : lanes::not_held;
+    }
+    const auto signed_value = [&](int sign, int value) {
+        return std::string(got[sign] == "LT" || got[sign] == "DN" ? "-" : "").append(got[value].str());
+    };
+    return signed_value(1, 2).append(" ").append(signed_value(3, 4)).append(" ").append(places);
+}
+
+// Every cell of the report, in order, and every controller's part of the
+// text's row lines, in order, side by side.
+TEST(Text, RowsShowWhatTheReportsCellsShow)
+{
+    const std::string demo = demo_builder::random_demo(3000, 4, 200, 7) + demo_builder::shapes().front().second;
+    const std::string report = render(demo);
+    std::vector<std::string> cells;
+    for (std::size_t at = report.find("<TD>"); at != std::string::npos; at = report.find("<TD>", at + 1)) {
+        cells.push_back(cell_as_text(report.substr(at, report.find("</TD>", at) - at)));
+    }
+    std::istringstream text(test_support::text_of(demo));
+    std::vector<std::string> entries;
+    for (std::string line; std::getline(text, line);) {
+        std::istringstream fields(line);
+        for (std::string x, y, places; (line[0] == ' ' || line[0] == '-') && fields >> x >> y >> places;) {
+            entries.push_back((x == "-0" ? "0" : x) + " " + y + " " + places);
+        }
+    }
+    EXPECT_EQ(entries.size(), 3000U);
+    EXPECT_TRUE(entries == cells);
+}
+
+std::string repeated(int count, const std::string& row)
+{
+    std::string lines;
+    for (int i = 0; i < count; ++i) {
+        lines += row + "\n";
+    }
+    return lines;
+}
+
+// The worked example's text with line `line` (counted from 1) replaced by
+// `now`, cut after it, and without its last line end.
+std::string edited(std::size_t line, const std::string& now, bool cut_after, bool last_line_end)
+{
+    std::istringstream text(test_support::text_of(demo_builder::shapes().front().second));
+    std::string result;
+    std::size_t number = 0;
+    for (std::string l; std::getline(text, l) && !(cut_after && number == line);) {
+        result += (++number == line ? now : l) + "\n";
+    }
+    return last_line_end ? result : result.substr(0, result.size() - 1);
+}
+
+struct edit_case {
+    const char* what;
+    std::size_t line;
+    std::string now;
+    std::string problem;                            // "" when the text is read
+    std::function<void(std::string& demo)> changes; // what the edit makes of the worked example's demo
+    bool cut_after = false;
+    bool last_line_end = true;
+};
+
+void PrintTo(const edit_case& c, std::ostream* os) { *os << c.what; }
+
+class TextEdits : public testing::TestWithParam<edit_case> {};
+
+TEST_P(TextEdits, MakeTheEditedDemoOrSayWhereAndWhy)
+{
+    const edit_case& c = GetParam();
+    std::string expected = demo_builder::shapes().front().second;
+    c.changes(expected);
+    report::outcome outcome;
+    const std::string demo = test_support::demo_of(edited(c.line, c.now, c.cut_after, c.last_line_end), &outcome);
+    EXPECT_EQ(outcome.problem, c.problem);
+    EXPECT_TRUE(!c.problem.empty() || demo == expected) << c.what; // a text refused leaves no file (the CLI's rows)
+}
+
+void same(std::string& /*demo*/) {}
+const std::string row_1 = "  16  -16 .............A..     0    0 ................";
+
+// clang-format off
+const edit_case edit_cases[] = {
+    {"a letter added", 29, "  16  -16 ............BA..     0    0 ................", "", [](std::string& d) { d[239] = '\xC0'; }},
+    {"a stick changed, tabs between the fields", 29, "\t-1 -16\t.............A..  0 0 ................", "", [](std::string& d) { d[236] = '\xFF'; }},
+    {"a row removed: the count follows", 30, "", "", [](std::string& d) { d[233] = 1; d.erase(244, 8); }},
+    {"a row added", 31, row_1 + "\nend", "", [](std::string& d) { d[233] = 3; d.insert(252, d.substr(236, 8)); }},
+    {"a field changed by name", 4, "Stage 9", "", [](std::string& d) { d[19] = 9; }},
+    {"a field's bytes changed, CRLF line end", 2, "bytes 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 FF\r", "", [](std::string& d) { d[0] = 1; d[15] = '\xFF'; }},
+    {"no last line end", 31, "end", "", same, false, false},
+    {"a header that ends early", 3, "header-ends 16", "", [](std::string& d) { d.resize(16); }, true},
+    {"an unknown button", 29, "  16  -16 ....Q........A..     0    0 ................", "t:29:15: 'Q' is not a button of controller 1", same},
+    {"an unknown button of controller 2", 29, "  16  -16 .............A..     0    0 .Q..............", "t:29:40: 'Q' is not a button of controller 2", same},
+    {"a button in another's place", 29, "  16  -16 A............A..     0    0 ................", "t:29:11: 'A' stands in the place of 'l' of controller 1", same},
+    {"a stick beyond its range", 29, "  16  128 .............A..     0    0 ................", "t:29:7: '128' is not a stick Y of controller 1 (-128 to 127)", same},
+    {"a row without its last controller", 29, "  16  -16 .............A..", "t:29:27: the row ends inside controller 2 of 2", same},
+    {"a row of three controllers", 29, row_1 + "  0 0 ................", "t:29:57: the row holds more than the 2 controllers of the header", same},
+    {"fifteen places", 29, "  16  -16 .............A.     0    0 ................", "t:29:11: '.............A.' is not the 16 button places of controller 1", same},
+    {"256 rows", 30, repeated(255, row_1), "t:284:3: the block of line 28 holds more than 255 rows", same},
+    {"a block word of seven digits", 28, "block 0002000", "t:28:7: '0002000' is not a block word in eight hexadecimal digits", same},
+    {"a block word of zero", 28, "block 00000000", "t:28:7: a block word of zero closes the blocks: write 'end'", same},
+    {"a row before any block", 28, "", "t:29:3: a row before the first 'block' line", same},
+    {"a field out of its place", 4, "Difficulty 1", "t:4:1: 'Difficulty' stands at offset 23 of the header, but the lines before it hold 19 bytes", same},
+    {"a byte too many", 3, "bytes 00 00 00 00", "t:4:1: 'Stage' stands at offset 19 of the header, but the lines before it hold 20 bytes", same},
+    {"a value beyond its byte", 4, "Stage 256", "t:4:7: '256' is not a value of 'Stage' (-128 to 255)", same},
+    {"an unknown field", 4, "Stag 0x21", "t:4:1: 'Stag' is not a header field, nor 'bytes' or 'header-ends'", same},
+    {"a byte of one digit", 3, "bytes 00 0 00", "t:3:10: '0' is not a byte in two hexadecimal digits", same},
+    {"a header length that is not the bytes'", 3, "header-ends 20", "t:3:13: the lines before hold 16 header bytes, not '20'", same},
+    {"a line after the header's end", 3, "header-ends 16", "t:4:1: the demo has ended above: nothing follows", same},
+    {"another format", 1, "demo2html txt 1", "t:1:1: this is not the text of a demo: its first line is not 'demo2html text 1'", same},
+    {"another version", 1, "demo2html text 2", "t:1:16: version '2' of the text is not known; 'demo2html text 1' is", same},
+    {"the text ends inside the header", 20, "Players 1", "t:21:1: the text ends inside the header, after 144 of its bytes (a demo that ends there says 'header-ends 144')", same, true},
+    {"an unknown line among the blocks", 31, "ende", "t:31:1: 'ende' is neither a row nor a 'block', 'cut', 'cut-word' or 'end' line", same},
+    {"a block after the end", 31, "end\nblock 00010000", "t:32:1: after 'end' only 'bytes' lines follow, not 'block'", same},
+    {"a cut word of four bytes", 31, "cut-word 00 00 00 00", "t:31:1: a block word cut short holds 1 to 3 bytes", same},
+    {"a line after a cut", 31, "cut 00\nend", "t:32:1: the demo ends inside the block of line 28, at its 'cut' line: only 'cut' lines follow", same},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Cases, TextEdits, testing::ValuesIn(edit_cases));
 
 // ------------------------------------------------------- long reports
 

@@ -1,6 +1,7 @@
 // Files and reports for the tests.
 #pragma once
 
+#include "demo_text.h"
 #include "report.h"
 #include "view.h"
 
@@ -135,6 +136,25 @@ inline std::string view_of(const std::string& demo, report::outcome* outcome = n
     std::string page;
     EXPECT_EQ(written_by(view::write_view, demo, outcome, "wb", page), 0);
     return page;
+}
+
+// Runs write_text over `demo` and returns the text it wrote.
+inline std::string text_of(const std::string& demo, report::outcome* outcome = nullptr)
+{
+    std::string text;
+    EXPECT_EQ(written_by(demo_text::write_text, demo, outcome, "wb", text), 0);
+    return text;
+}
+
+// Runs write_demo over `text`, named "t", and returns the demo it wrote.
+inline std::string demo_of(const std::string& text, report::outcome* outcome = nullptr)
+{
+    std::string demo;
+    const auto from_text = [](std::FILE* in, std::FILE* out, report::outcome* o) {
+        return demo_text::write_demo(in, out, "t", o);
+    };
+    written_by(from_text, text, outcome, "wb", demo);
+    return demo;
 }
 
 inline std::size_t count_of(const std::string& text, const std::string& piece)
