@@ -8,6 +8,7 @@
 //   console_drive.exe SECONDS COMMAND_LINE
 //   console_drive.exe interrupt COMMAND_LINE
 //   console_drive.exe hold none|read MILLISECONDS FILE COMMAND_LINE
+//   console_drive.exe redirected FILE COMMAND_LINE
 //
 // The first prints "waited for a key" and the window's text, or "did not
 // wait"; then "exit status N" of the command, or "still running after
@@ -15,7 +16,11 @@
 // and writing, shared with no one or for reading only, runs the command in
 // its own console and standard streams, lets FILE go after MILLISECONDS (0:
 // when the command ends) and prints the command's "exit status N". Exit
-// status 0 unless the helper itself failed.
+// status 0 unless the helper itself failed. The fourth gives the command a
+// console of its own as its standard input while its standard output and
+// error go to FILE, as a launcher that reads a program's output does, and
+// prints "waited for a key" (the command is then ended) or "did not wait",
+// then the command's "exit status N".
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -189,6 +194,55 @@ int hold(const wchar_t* sharing, DWORD release_ms, const wchar_t* file, std::wst
     return 0;
 }
 
+// Runs `command` alone in a new console that is its standard input, its
+// output and errors going to the file `output`.
+int redirected(const wchar_t* output, std::wstring command)
+{
+    FreeConsole();
+    if (AllocConsole() == 0) {
+        std::fprintf(stderr, "console_drive: cannot make a console: error %lu\n", GetLastError());
+        return 1;
+    }
+    SECURITY_ATTRIBUTES inherited{};
+    inherited.nLength = sizeof inherited;
+    inherited.bInheritHandle = TRUE;
+    const HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     &inherited, OPEN_EXISTING, 0, nullptr);
+    const HANDLE log = CreateFileW(output, GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = log;
+    startup.hStdError = log;
+    PROCESS_INFORMATION started{};
+    const BOOL made =
+        CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started);
+    CloseHandle(input);
+    CloseHandle(log);
+    // The command is then the only process of its console.
+    FreeConsole();
+    if (made == 0) {
+        std::fprintf(stderr, "console_drive: cannot start the command: error %lu\n", GetLastError());
+        return 1;
+    }
+    bool waited = false;
+    const ULONGLONG deadline = GetTickCount64() + 20000;
+    while (WaitForSingleObject(started.hProcess, 100) == WAIT_TIMEOUT && !waited && GetTickCount64() < deadline) {
+        waited = pausing_demo2html().has_value();
+    }
+    if (WaitForSingleObject(started.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(started.hProcess, 1);
+        WaitForSingleObject(started.hProcess, INFINITE);
+    }
+    DWORD status = 0;
+    GetExitCodeProcess(started.hProcess, &status);
+    std::printf("%s\nexit status %lu\n", waited ? "waited for a key" : "did not wait", status);
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return 0;
+}
+
 } // namespace
 
 int main()
@@ -198,13 +252,17 @@ int main()
     if (args != nullptr && count == 6 && std::wcscmp(args[1], L"hold") == 0) {
         return hold(args[2], static_cast<DWORD>(std::wcstoul(args[3], nullptr, 10)), args[4], args[5]);
     }
+    if (args != nullptr && count == 4 && std::wcscmp(args[1], L"redirected") == 0) {
+        return redirected(args[2], args[3]);
+    }
     if (args != nullptr && count == 3 && std::wcscmp(args[1], L"interrupt") == 0) {
         return interrupt(args[2]);
     }
     if (args == nullptr || count != 3) {
         std::fputs("usage: console_drive.exe SECONDS COMMAND_LINE\n"
                    "       console_drive.exe interrupt COMMAND_LINE\n"
-                   "       console_drive.exe hold none|read MILLISECONDS FILE COMMAND_LINE\n",
+                   "       console_drive.exe hold none|read MILLISECONDS FILE COMMAND_LINE\n"
+                   "       console_drive.exe redirected FILE COMMAND_LINE\n",
                    stderr);
         return 2;
     }
