@@ -268,8 +268,31 @@ function scrolledProblems(frame, view) {
                       fresh.outerHTML);
       }
     }
+    problems.push(...barProblems(frame.contentDocument, view, place));
   }
   return problems.slice(0, 3);
+}
+
+// One block bar in the window: the head's, no block's own bar showing the
+// same block; at the end the head names the last block. The stick
+// strengths' texts end 4 px or more before the first button's lane.
+function barProblems(doc, view, place) {
+  const problems = [];
+  const head = doc.getElementById("current").textContent;
+  const bars = [...doc.querySelectorAll("#rows > .bar")].filter(bar => getComputedStyle(bar).visibility !== "hidden");
+  if (bars.some(bar => bar.textContent === head)) problems.push("at line " + place + " two bars show " + head);
+  const blocks = view.blocks().length;
+  const named = doc.getElementById("current").firstChild;
+  if (place === view.lineCount - 1 && blocks && named.data !== "Block " + blocks) {
+    problems.push("after End the head shows " + head + " of " + blocks + " blocks");
+  }
+  const text = doc.createRange();
+  for (const strength of doc.querySelectorAll("#rows .d.y")) {
+    text.selectNodeContents(strength);
+    const lane = strength.parentNode.getBoundingClientRect().left + 1 + 100;
+    if (text.getBoundingClientRect().right > lane - 3.5) problems.push("a Y strength's text touches the lanes");
+  }
+  return [...new Set(problems)];
 }
 
 function inspect(name, frame) {
@@ -308,6 +331,9 @@ function inspect(name, frame) {
     width: width,
     shown: doc.querySelectorAll("#rows > *").length,
     lines: view.lineCount,
+    demoName: doc.getElementById("demo-name").textContent,
+    savedAs: doc.getElementById("save").download,
+    markup: doc.querySelectorAll("body svg, body img").length,
     saved: saved(doc),
     blocks: blocks,
     problems: scrolledProblems(frame, view),
@@ -345,6 +371,8 @@ views.reduce((done, name) => done.then(all => load(name, 1600).then(one => all.c
 VIEW_SHAPES = ["worked_example", "no_blocks", "empty_block", "odd_rows", "one_controller", "no_controllers",
                "sixteen_blocks", "max_controllers", "too_many_controllers", "ends_inside_row",
                "ends_inside_header", "every_icon", "every_byte"]
+XSS_NAMES = ["<svg onload=alert(1)>.demo", "<img src=x onerror=alert(1)>.demo"]
+DEMO_NAMES = {}  # a view page -> the file name of its demo, as it must show
 LONG_DEMO = ["20000", "4", "255", "7"]  # make_demo ENTRIES CONTROLLERS ROWS_PER_BLOCK SEED
 
 
@@ -460,8 +488,12 @@ def write_reports(args, site):
 
 
 def view_demos(args, shapes):
-    """The demos whose views are checked, by the name of their pages."""
+    """The demos whose views are checked, by the name of their pages; two
+    named as markup that would run a script."""
     demos = {"example": args.example, "long": os.path.join(shapes, "long.demo")}
+    for page, demo in zip(["svg_named", "img_named"], XSS_NAMES):
+        demos[page] = os.path.join(shapes, demo)
+        shutil.copyfile(args.example, demos[page])
     demos.update({name: os.path.join(shapes, name + ".demo") for name in VIEW_SHAPES})
     return demos
 
@@ -472,6 +504,7 @@ def write_views(args, site, shapes):
     folder = os.path.join(site, "views")
     os.makedirs(folder)
     for name, demo in view_demos(args, shapes).items():
+        DEMO_NAMES[name + ".view.htm"] = os.path.basename(demo)
         for command in (["--view", demo, os.path.join(folder, name + ".view.htm")],
                         [demo, os.path.join(folder, name + ".htm")]):
             done = subprocess.run([args.demo2html] + command, stdin=subprocess.DEVNULL, capture_output=True,
@@ -558,6 +591,10 @@ def view_problems(results, folder, engine):
         if result["saved"] is None or base64.b64decode(result["saved"]) != demo_bytes_in(
                 os.path.join(folder, result["name"])):
             problems.append(name + ": the save link does not hand the demo back")
+        given = DEMO_NAMES.get(result["name"])
+        if (result["demoName"], result["savedAs"], result["markup"]) != (given, given, 0):
+            problems.append("%s: the demo's name shows as %r, saves as %r, %d elements of markup; given %r" % (
+                name, result["demoName"], result["savedAs"], result["markup"], given))
         if result["shown"] > 200:
             problems.append("%s: %d lines in the page at once, of %d" % (name, result["shown"], result["lines"]))
         result["cells"] = cells

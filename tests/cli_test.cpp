@@ -594,6 +594,7 @@ const names_case names_cases[] = {
     {"two names, the second a socket: it cannot be opened, the system says why", {{"a.demo", 0}}, socket_as_sock, {"a.demo", "sock"}, 1, "", "demo2html: cannot open 'sock' for writing: No such device or address\n", {}, {"a.demo", "sock"}},
     {"--view: a page beside the demo, and no res/", {{"a.demo", 0}}, nothing, {"--view", "a.demo"}, 0, done("a.view.htm"), "", {{"a.view.htm", as_view + 0}}, {"a.demo", "a.view.htm"}},
     {"--view with the page named", {{"a.demo", 1}}, nothing, {"--view", "a.demo", "p.htm"}, 0, done("p.htm"), "", {{"p.htm", as_view + 1}}, {"a.demo", "p.htm"}},
+    {"--view of standard input: the page offers demo as the saved name", {}, nothing, {"--view", "-", "p.htm"}, 0, done("p.htm"), "", {{"p.htm", as_view + 1}}, {"p.htm"}, 1},
     {"--view over an earlier view and over a report: replaced", {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}}, [](const fs::path& f) { write_file(f / "a.view.htm", "<!DOCTYPE html>\n<!-- demo2html view -->\nold"); old_report_as(f, "b.view.htm"); }, {"--view", "a.demo", "b.demo", "c.demo"}, 0, done("a.view.htm") + done("b.view.htm") + done("c.view.htm"), "", {{"a.view.htm", as_view + 0}, {"b.view.htm", as_view + 1}, {"c.view.htm", as_view + 2}}, {"a.demo", "a.view.htm", "b.demo", "b.view.htm", "c.demo", "c.view.htm"}},
     {"--view over a file that is neither a report nor a view: refused, the next goes on", {{"a.demo", 0}, {"b.demo", 1}, {"c.demo", 2}}, [](const fs::path& f) { write_file(f / "b.view.htm", "<!DOCTYPE html>\n<p>mine"); }, {"--view", "--", "a.demo", "b.demo", "c.demo"}, 1, done("a.view.htm") + done("c.view.htm"), "demo2html: will not replace 'b.view.htm': it is neither a report nor a view\n", {{"a.view.htm", as_view + 0}, {"c.view.htm", as_view + 2}}, {"a.demo", "a.view.htm", "b.demo", "b.view.htm", "c.demo", "c.view.htm"}},
     {"a missing demo, input from a script: an error, nothing asked", {}, nothing, {"missing.demo"}, 1, "", "demo2html: cannot open 'missing.demo' for reading: No such file or directory\n", {}, {}, 0},
@@ -634,8 +635,13 @@ TEST_P(CliNames, GiveOneReportPerDemoAndReplaceNoOtherFile)
     EXPECT_EQ(result.err, c.err);
     for (const auto& [report, shape_index] : c.reports) {
         const bool view = shape_index >= as_view;
-        const std::string& demo = shape(static_cast<std::size_t>(view ? shape_index - as_view : shape_index));
-        EXPECT_EQ(read_file(folder / report), view ? test_support::view_of(demo) : test_support::render(demo))
+        const int shown = view ? shape_index - as_view : shape_index;
+        const std::string& demo = shape(static_cast<std::size_t>(shown));
+        const auto named = std::find_if(c.demos.begin(), c.demos.end(),
+                                        [shown](const named_demo& d) { return static_cast<int>(d.shape) == shown; });
+        const std::string demo_name = named != c.demos.end() ? named->name : "-"; // no demo named: standard input
+        EXPECT_EQ(read_file(folder / report),
+                  view ? test_support::view_of(demo, nullptr, demo_name) : test_support::render(demo))
             << report;
     }
     for (const named_demo& d : c.demos) {
@@ -1089,7 +1095,7 @@ TEST(CliWarnings, NameWhatTheReportLeavesOut)
         EXPECT_EQ(result.out, done(page));
         EXPECT_NE(result.err.find("demo2html: " + c.piece), std::string::npos) << result.err;
         EXPECT_EQ(read_file(folder / page),
-                  c.view ? test_support::view_of(c.demo, nullptr) : test_support::render(c.demo));
+                  c.view ? test_support::view_of(c.demo, nullptr, "w.bin") : test_support::render(c.demo));
     }
 }
 
