@@ -37,6 +37,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 
 SKIPPED = 77
 ICONS = "SLT SRT SDN SUP CLT CRT CDN CUP R L LT RT DN UP S Z B A".split()
@@ -190,12 +191,12 @@ LOAD_FUNCTION = """function load(name, width) {
     frame.style.width = width + "px";
     frame.style.height = "700px";
     frame.onload = () => {
-      try {
-        resolve(inspect(name, frame));
-      } catch (error) {
-        resolve({name: name, problems: [String(error)]});
-      }
-      frame.remove();
+      Promise.resolve().then(() => inspect(name, frame))
+        .catch(error => ({name: name, problems: [String(error)]}))
+        .then(result => {
+          frame.remove();
+          resolve(result);
+        });
     };
     frame.src = name;
     document.body.appendChild(frame);
@@ -223,6 +224,9 @@ VIEW_CHECK_PAGE = """<!DOCTYPE html>
 <body><pre id="verdict"></pre>
 <script>
 "use strict";
+// Firefox's run ends with the page's load event: a frame that loads until
+// the verdict is sent holds it back while the checks wait for the views.
+if (location.search === "?post") document.body.appendChild(document.createElement("iframe")).src = "/wait";
 const views = @VIEWS@;
 const iconData = @ICON_DATA@; // the base64 of each icon's file -> its name
 
@@ -295,7 +299,7 @@ function barProblems(doc, view, place) {
   return [...new Set(problems)];
 }
 
-function inspect(name, frame) {
+let inspect = function (name, frame) {
   const doc = frame.contentDocument;
   const view = frame.contentWindow.demoView;
   if (!view) return {name: name, problems: ["the view's script did not run"]};
@@ -338,7 +342,7 @@ function inspect(name, frame) {
     blocks: blocks,
     problems: scrolledProblems(frame, view),
   };
-}
+};
 
 // What the view's save link hands back, as base64: the page's own click
 // listener runs, without the download. Read at once, so that the checking
@@ -357,9 +361,48 @@ function saved(doc) {
   return btoa(binary);
 }
 
+// A view opened at an address, [page#address, the row it names, from 0]:
+// it opens at that row, marked and in the window; a changed address goes
+// to its row; a move replaces the address once the view rests.
+const addresses = @ADDRESSES@;
+const rest = (window, milliseconds) => new Promise(done => window.setTimeout(done, milliseconds));
+function markedProblems(frame, address, row) {
+  const view = frame.contentWindow.demoView;
+  const marked = frame.contentDocument.querySelector("#rows > .marked");
+  const head = frame.contentDocument.getElementById("head").getBoundingClientRect();
+  const box = marked && marked.getBoundingClientRect();
+  const seen = marked && marked.children[1].textContent === String(row + 1) && box.top >= head.bottom - 1 &&
+               box.bottom <= frame.contentWindow.innerHeight;
+  return view.markedRow() === row && seen ? [] : [address + ": row " + (view.markedRow() + 1) + " marked, " +
+                                                  (marked ? marked.children[1].textContent : "none") + " shown, not " +
+                                                  (row + 1)];
+}
+async function inspectAddress(name, frame) {
+  const window = frame.contentWindow;
+  await rest(window, 200);
+  const problems = markedProblems(frame, name, addresses[name]);
+  const view = window.demoView;
+  window.location.hash = "#block=2&row=5";
+  for (let waited = 0; waited < 2000 && view.markedRow() !== 259; waited += 50) await rest(window, 50);
+  // Both demos' first block has 255 rows.
+  problems.push(...markedProblems(frame, name + " then #block=2&row=5", 259));
+  view.goToLine(3);
+  await rest(window, 900);
+  if (window.location.hash !== "#row=" + (view.rowAtTop() + 1)) {
+    problems.push(name + ": after a move the address is " + window.location.hash + ", row " + (view.rowAtTop() + 1) +
+                  " at the top");
+  }
+  return {name: name, problems: problems};
+}
+
 @LOAD_FUNCTION@
 @REPORT_FUNCTION@
 views.reduce((done, name) => done.then(all => load(name, 1600).then(one => all.concat([one]))), Promise.resolve([]))
+  .then(all => {
+    inspect = inspectAddress;
+    return Object.keys(addresses).reduce((done, name) => done.then(some => load(name, 1600).then(
+      one => some.concat([one]))), Promise.resolve(all));
+  })
   .then(report)
   .catch(error => report({error: String(error)}));
 </script></body></html>
@@ -371,6 +414,10 @@ views.reduce((done, name) => done.then(all => load(name, 1600).then(one => all.c
 VIEW_SHAPES = ["worked_example", "no_blocks", "empty_block", "odd_rows", "one_controller", "no_controllers",
                "sixteen_blocks", "max_controllers", "too_many_controllers", "ends_inside_row",
                "ends_inside_header", "every_icon", "every_byte"]
+# Views opened at an address, and the row (from 0) it names: the long demo
+# has 5,000 rows in blocks of 255.
+ADDRESSES = {"long.view.htm#row=3000": 2999, "long.view.htm#block=3&row=7": 516, "long.view.htm#row=999999": 4999,
+             "example.view.htm#block=0&row=-5": 0, "long.view.htm#block=20&row=900": 4999}
 XSS_NAMES = ["<svg onload=alert(1)>.demo", "<img src=x onerror=alert(1)>.demo"]
 DEMO_NAMES = {}  # a view page -> the file name of its demo, as it must show
 LONG_DEMO = ["20000", "4", "255", "7"]  # make_demo ENTRIES CONTROLLERS ROWS_PER_BLOCK SEED
@@ -396,6 +443,13 @@ class Server:
                 super().__init__(*args, directory=folder, **kwargs)
 
             def do_GET(self):
+                if self.path == "/wait":
+                    deadline = time.monotonic() + 100
+                    while not posted and time.monotonic() < deadline:
+                        time.sleep(0.05)
+                    self.send_response(204)
+                    self.end_headers()
+                    return
                 # The browser asks for a page icon of its own; it is not one
                 # of the report's resources.
                 if self.path == "/favicon.ico":
@@ -559,10 +613,12 @@ def view_problems(results, folder, engine):
     if not isinstance(results, list):
         return ["%s: the view check failed: %s" % (engine, results)]
     problems = []
+    if len(results) != len(DEMO_NAMES) + len(ADDRESSES):
+        problems.append("%s: %d pages checked, not %d" % (engine, len(results), len(DEMO_NAMES) + len(ADDRESSES)))
     for result in results:
         name = "%s %s" % (engine, result["name"])
         problems += ["%s: %s" % (name, p) for p in result["problems"]]
-        if result["problems"]:
+        if result["problems"] or "#" in result["name"]:
             continue
         with open(os.path.join(folder, result["name"].replace(".view.htm", ".htm")), encoding="utf-8") as report:
             said = report_says(report.read())
@@ -689,7 +745,7 @@ def check(args, chromium):
     views = sorted(name for name in os.listdir(os.path.join(site, "views")) if name.endswith(".view.htm"))
     with open(os.path.join(site, "views", "check.html"), "w", encoding="utf-8") as page:
         page.write(VIEW_CHECK_PAGE.replace("@VIEWS@", json.dumps(views))
-                   .replace("@ICON_DATA@", json.dumps(icon_data(args))).replace("@LOAD_FUNCTION@", LOAD_FUNCTION)
+                   .replace("@ICON_DATA@", json.dumps(icon_data(args))).replace("@ADDRESSES@", json.dumps(ADDRESSES)).replace("@LOAD_FUNCTION@", LOAD_FUNCTION)
                    .replace("@REPORT_FUNCTION@", REPORT_FUNCTION))
 
     os.makedirs(args.screenshots, exist_ok=True)

@@ -150,9 +150,9 @@
   // (the last announced row is row 1), the even rows are striped.
   function fillRow(element, index, row) {
     const block = blocks[index];
-    setClass(element, (block.rows - row) % 2 === 0 ? "row switch" : "row");
-    const parts = element.children;
     const across = block.firstRow + row;
+    setClass(element, ((block.rows - row) % 2 === 0 ? "row switch" : "row") + (across === view.markedRow ? " marked" : ""));
+    const parts = element.children;
     parts[0].firstChild.data = row + 1;
     if (parts[1].across !== across) {
       parts[1].across = across;

@@ -20,9 +20,13 @@
   });
 
   view.render();
+  // An address that names a row is gone to at once, and again once the
+  // page is laid out.
+  if (location.hash) view.goToAddress();
   requestAnimationFrame(() => {
     view.measure();
     view.render();
+    if (view.markedRow >= 0) view.goToAddress();
     // The summary's fonts may change its height once they are in.
     if (document.fonts) document.fonts.ready.then(() => {
       view.measure();
@@ -44,6 +48,8 @@
     goToLine: view.goToLine,
     currentBlock: view.currentBlock,
     stats: view.stats,
+    rowAtTop: view.rowAtTop,
+    markedRow: () => view.markedRow,
     view: view,
   };
 })(view);
