@@ -344,6 +344,44 @@ let inspect = function (name, frame) {
   };
 };
 
+// The strip of a demo of one controller whose Z is held in rows 100 to
+// 199 (from 0) of 10,000, once it is whole: exactly Z's lane is dark, in
+// the pixel rows that cover them; the bounds' column marks each block's
+// first row; the title names the row under the pointer, a click goes there.
+async function stripProblems(frame) {
+  const view = frame.contentWindow.demoView.view;
+  for (let waited = 0; waited < 5000 && !view.strip.done; waited += 50) await rest(frame.contentWindow, 50);
+  const canvas = frame.contentDocument.querySelector("#strip canvas");
+  const {width, height} = canvas;
+  const data = canvas.getContext("2d").getImageData(0, 0, width, height).data;
+  const held = new Set();
+  for (let row = 100; row < 200; row++) held.add(Math.floor((row * height) / 10000));
+  const bounds = new Set(view.demo.blocks.map(block => Math.floor((block.firstRow * height) / 10000)));
+  const z = view.strip.marks + 6 + 5;
+  const wrong = [];
+  for (let y = 0; y < height; y++) {
+    for (let x = 0; x < width; x++) {
+      const dark = data[(y * width + x) * 4 + 3] > 0;
+      if (dark !== (x === z ? held.has(y) : x === 0 && bounds.has(y))) wrong.push(x + "," + y);
+    }
+  }
+  const problems = wrong.length ? ["the strip is wrong at " + wrong.slice(0, 8).join(" ") + " of " + width + "x" + height]
+                                : [];
+  const place = {clientX: canvas.getBoundingClientRect().left + 5, clientY: 350, bubbles: true};
+  canvas.dispatchEvent(new PointerEvent("pointermove", place));
+  canvas.dispatchEvent(new PointerEvent("pointerdown", place));
+  canvas.dispatchEvent(new PointerEvent("pointerup", place));
+  const row = Math.floor((350 * 10000) / height);
+  const block = view.demo.blockOfRow(row);
+  const title = "Block " + (block + 1) + ", row " + (row - view.demo.blocks[block].firstRow + 1) + " (row " + (row + 1) +
+                " of the demo)";
+  if (canvas.parentNode.title !== title || view.rowAtTop() !== row) {
+    problems.push("at y 350 the strip says " + canvas.parentNode.title + " and goes to row " + (view.rowAtTop() + 1) +
+                  ", not " + title);
+  }
+  return problems;
+}
+
 // What the view's save link hands back, as base64: the page's own click
 // listener runs, without the download. Read at once, so that the checking
 // page's load event waits for it.
@@ -379,7 +417,8 @@ function markedProblems(frame, address, row) {
 }
 async function inspectAddress(name, frame) {
   const window = frame.contentWindow;
-  await rest(window, 200);
+  // Past the view's rest, so the address it writes back is in before a new one.
+  await rest(window, 600);
   const problems = markedProblems(frame, name, addresses[name]);
   const view = window.demoView;
   window.location.hash = "#block=2&row=5";
@@ -397,6 +436,12 @@ async function inspectAddress(name, frame) {
 
 @LOAD_FUNCTION@
 @REPORT_FUNCTION@
+const inspectLines = inspect;
+inspect = (name, frame) => {
+  const result = inspectLines(name, frame);
+  if (name !== "strip.view.htm") return result;
+  return stripProblems(frame).then(problems => Object.assign(result, {problems: result.problems.concat(problems)}));
+};
 views.reduce((done, name) => done.then(all => load(name, 1600).then(one => all.concat([one]))), Promise.resolve([]))
   .then(all => {
     inspect = inspectAddress;
@@ -545,6 +590,9 @@ def view_demos(args, shapes):
     """The demos whose views are checked, by the name of their pages; two
     named as markup that would run a script."""
     demos = {"example": args.example, "long": os.path.join(shapes, "long.demo")}
+    demos["strip"] = os.path.join(shapes, "strip.demo")
+    with open(demos["strip"], "wb") as demo:
+        demo.write(strip_demo())
     for page, demo in zip(["svg_named", "img_named"], XSS_NAMES):
         demos[page] = os.path.join(shapes, demo)
         shutil.copyfile(args.example, demos[page])
@@ -577,6 +625,20 @@ def demo_bytes_in(view):
         found = re.search(rb'<script type="application/octet-stream" id="demo">([A-Za-z0-9+/=]*)</script>',
                           page.read())
     return base64.b64decode(found.group(1)) if found else None
+
+
+def strip_demo():
+    """A demo of one controller and 10,000 rows in blocks of 255 whose Z
+    (bit 5 of the entry's last byte) is held in rows 100 to 199, from 0."""
+    header = bytearray(232)
+    header[24:28] = (1).to_bytes(4, "big")
+    body = bytearray()
+    for first in range(0, 10000, 255):
+        rows = min(255, 10000 - first)
+        body += bytes([0, rows, 0, 0])
+        for row in range(first, first + rows):
+            body += bytes([0, 0, 0, 0x20 if 100 <= row < 200 else 0])
+    return bytes(header + body + bytes(4))
 
 
 def report_says(report):
@@ -759,7 +821,9 @@ def check(args, chromium):
             run_chromium(chromium, args.work, flags + ["--screenshot=" + shot], server.url + "example.htm")
             if not os.path.getsize(shot):
                 raise RuntimeError("no screenshot in " + shot)
-        view_verdict = verdict_of(run_chromium(chromium, args.work, budget, server.url + "views/check.html"))
+        # The views' checks wait for the strip and for the address to follow a move.
+        view_verdict = verdict_of(run_chromium(chromium, args.work, ["--virtual-time-budget=40000", "--dump-dom"],
+                                               server.url + "views/check.html"))
         example_view = "file://" + os.path.abspath(os.path.join(site, "views", "example.view.htm"))
         for scheme, flags in (("view.png", []), ("view-dark.png", ["--force-dark-mode"])):
             shot = os.path.join(args.screenshots, scheme)
