@@ -436,9 +436,36 @@ async function inspectAddress(name, frame) {
 
 @LOAD_FUNCTION@
 @REPORT_FUNCTION@
+// Finds from the top of the demo, next, next and previous, through the
+// page's find box and keys: each the [row, controller] found, or null for
+// "not found", as the test's own scan of the demo's bytes has them.
+const finds = @FINDS@;
+function findProblems(name, frame) {
+  const doc = frame.contentDocument;
+  const view = frame.contentWindow.demoView.view;
+  const problems = [];
+  for (const c of finds[name] || []) {
+    view.goToLine(0);
+    view.found = null;
+    for (const [id, value] of Object.entries(c.set)) doc.getElementById(id).value = value;
+    const got = [];
+    for (const key of ["f", "f", "F"]) {
+      doc.dispatchEvent(new KeyboardEvent("keydown", {key: key, bubbles: true}));
+      const none = doc.getElementById("find-said").textContent === "not found";
+      got.push(none ? null : [view.found.row, view.found.cell]);
+      if (!none && !doc.querySelector("#rows u.found")) problems.push(JSON.stringify(c.set) + ": no cell marked");
+    }
+    if (JSON.stringify(got) !== JSON.stringify(c.found)) {
+      problems.push("find " + JSON.stringify(c.set) + " gives " + JSON.stringify(got) + ", not " + JSON.stringify(c.found));
+    }
+  }
+  return problems;
+}
+
 const inspectLines = inspect;
 inspect = (name, frame) => {
   const result = inspectLines(name, frame);
+  result.problems.push(...findProblems(name, frame));
   if (name !== "strip.view.htm") return result;
   return stripProblems(frame).then(problems => Object.assign(result, {problems: result.problems.concat(problems)}));
 };
@@ -627,6 +654,71 @@ def demo_bytes_in(view):
     return base64.b64decode(found.group(1)) if found else None
 
 
+def demo_rows(path):
+    """Each row of a demo's command blocks, as its entries of 4 bytes."""
+    with open(path, "rb") as demo:
+        data = demo.read()
+    controllers = int.from_bytes(data[24:28], "big")
+    rows, at = [], 232
+    while at + 4 <= len(data) and data[at:at + 4] != bytes(4):
+        count = data[at + 1]
+        block = data[at + 4:at + 4 + count * controllers * 4]
+        rows += [[block[r + c * 4:r + c * 4 + 4] for c in range(controllers)]
+                 for r in range(0, len(block), controllers * 4)]
+        at += 4 + count * controllers * 4
+    return rows
+
+
+def scan(rows, test, step, start):
+    """The next (step 1) or previous (-1) [row, controller] after `start`
+    whose entry passes `test(row, controller)`, or None."""
+    order = [[r, c] for r in range(len(rows)) for c in range(len(rows[r]))]
+    at = order.index(start) if start in order else (-1 if step > 0 else len(order))
+    at += step
+    while 0 <= at < len(order):
+        if test(*order[at]):
+            return order[at]
+        at += step
+    return None
+
+
+def find_cases(shapes):
+    """What the find box must find in the long demo and the strip's demo,
+    by the test's own scan of their bytes."""
+    def held(rows, bit):
+        return lambda r, c: r >= 0 and c < len(rows[r]) and (int.from_bytes(rows[r][c][2:4], "big") >> bit) & 1
+    cases = {}
+    for page, demo, asked in (
+            ("long.view.htm", "long.demo", [(11, "pressed", 1, None), (11, "released", -1, None),
+                                           (12, "held", 2, None), (16, None, -1, 100), (14, "pressed", -1, None)]),
+            ("strip.view.htm", "strip.demo", [(13, "pressed", -1, None), (11, "pressed", 0, None)])):
+        rows = demo_rows(os.path.join(shapes, demo))
+        cases[page] = []
+        for what, event, controller, strength in asked:
+            if strength is not None:
+                def test(r, c):
+                    return min(rows[r][c][0], 256 - rows[r][c][0]) >= strength
+            else:
+                bit = (8 + what) if what < 6 else (what - 6) if what < 14 else 14 + (what - 14)
+                now, before = held(rows, bit), held(rows, bit)
+                def test(r, c, now=now, before=before, event=event):
+                    if event == "held":
+                        return bool(now(r, c))
+                    pressed = event == "pressed"
+                    return bool(now(r, c)) == pressed and bool(before(r - 1, c)) != pressed
+            def chosen(r, c, test=test, controller=controller):
+                return (controller < 0 or c == controller) and test(r, c)
+            found, last = [], None
+            for step in (1, 1, -1):
+                got = scan(rows, chosen, step, last or [0, -1] if step > 0 else last or [0, 0])
+                found.append(got)
+                last = got or last
+            settings = {"find-what": what, "find-controller": controller}
+            settings.update({"find-strength": strength} if strength is not None else {"find-event": event})
+            cases[page].append({"set": settings, "found": found})
+    return cases
+
+
 def strip_demo():
     """A demo of one controller and 10,000 rows in blocks of 255 whose Z
     (bit 5 of the entry's last byte) is held in rows 100 to 199, from 0."""
@@ -807,7 +899,8 @@ def check(args, chromium):
     views = sorted(name for name in os.listdir(os.path.join(site, "views")) if name.endswith(".view.htm"))
     with open(os.path.join(site, "views", "check.html"), "w", encoding="utf-8") as page:
         page.write(VIEW_CHECK_PAGE.replace("@VIEWS@", json.dumps(views))
-                   .replace("@ICON_DATA@", json.dumps(icon_data(args))).replace("@ADDRESSES@", json.dumps(ADDRESSES)).replace("@LOAD_FUNCTION@", LOAD_FUNCTION)
+                   .replace("@ICON_DATA@", json.dumps(icon_data(args))).replace("@ADDRESSES@", json.dumps(ADDRESSES))
+                   .replace("@FINDS@", json.dumps(find_cases(os.path.join(site, "..", "shapes")))).replace("@LOAD_FUNCTION@", LOAD_FUNCTION)
                    .replace("@REPORT_FUNCTION@", REPORT_FUNCTION))
 
     os.makedirs(args.screenshots, exist_ok=True)

@@ -26,7 +26,8 @@ const view = {};
   // A demo kept as its base64 text: a byte is read from its group of four
   // digits when it is shown, so opening the page decodes nothing but the
   // header and the blocks' words, whatever the demo's length. The whole
-  // demo is decoded only when it is saved or compared.
+  // demo is decoded only when it is saved, drawn in the strip, searched or
+  // compared.
   function readDemo(text) {
     const padding = text.endsWith("==") ? 2 : text.endsWith("=") ? 1 : 0;
     const demo = {text: text, size: (text.length / 4) * 3 - padding, blocks: [], endedEarly: false, endOffset: 0};
@@ -46,6 +47,9 @@ const view = {};
       for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
       return bytes;
     };
+    // The whole demo decoded once, for the parts that read every row.
+    let decoded = null;
+    demo.bytes = () => (decoded = decoded || demo.decodeAll());
     // A header byte beyond the end of a short demo reads as 0xFF, as in the
     // report.
     demo.headerByte = offset => (offset < demo.size ? demo.byteAt(offset) : 0xff);

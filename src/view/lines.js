@@ -10,7 +10,7 @@
 // their boxes into; afterRender, functions called after every render with
 // the first and last line shown; marks, functions (row across the demo,
 // from 0, and controller) -> a mask of lanes (bit 0 X, 1 Y, 2 on the
-// buttons in the entry's order) that are marked in the cell, one function
+// buttons in the lanes' order, 16 the reserved bits) that are marked in the cell, one function
 // for differences (marks.differ) and one for a found cell (marks.found);
 // refresh(), which fills every shown line again; stats, the script's time
 // per scroll.
@@ -125,7 +125,7 @@
   view.marks = {differ: null, found: null};
   const markups = new Map();
   function markup(differ, found) {
-    const key = differ * 65536 + found;
+    const key = differ * 131072 + found;
     let html = markups.get(key);
     if (html === undefined) {
       html = laneMarks(differ, "diff") + laneMarks(found, "found");
@@ -133,8 +133,9 @@
     }
     return html;
   }
-  const LANE_LEFTS = [4, 50].concat(LANE_NAMES.map(laneLeft));
-  const LANE_WIDTHS = [46, 46].concat(LANE_NAMES.map(() => LANE_WIDTH));
+  // The lanes a mark can cover: X, Y, the buttons, the reserved bits.
+  const LANE_LEFTS = [2, 50].concat(LANE_NAMES.map(laneLeft), [312]);
+  const LANE_WIDTHS = [46, 46].concat(LANE_NAMES.map(() => LANE_WIDTH), [38]);
   function laneMarks(mask, kind) {
     let html = "";
     for (let lane = 0; lane < LANE_LEFTS.length; lane++) {

@@ -51,7 +51,7 @@
     canvas.height = height;
     canvas.style.height = height + "px";
     view.strip.done = false;
-    bytes = bytes || demo.decodeAll();
+    bytes = demo.bytes();
     const image = context.createImageData(width, height);
     // The page's text colour, light or dark as the page is.
     const ink = getComputedStyle(document.body).color.match(/\d+/g).slice(0, 3).map(Number);
