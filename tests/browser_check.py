@@ -462,12 +462,67 @@ function findProblems(name, frame) {
   return problems;
 }
 
+// The strip's demo compared with one that differs in known entries, a
+// header field and its length: the counts, the first difference, the
+// marked lanes and fields, with and without a shift; d and D; a demo named
+// as markup, dropped; a file cut inside its header.
+const comparing = @COMPARE@;
+async function compareProblems(frame) {
+  const doc = frame.contentDocument;
+  const view = frame.contentWindow.demoView.view;
+  const other = Uint8Array.from(atob(comparing.other), c => c.charCodeAt(0));
+  const files = new frame.contentWindow.DataTransfer();
+  files.items.add(new frame.contentWindow.File([other], "other.demo"));
+  const chooser = doc.getElementById("compare-file");
+  chooser.files = files.files;
+  chooser.dispatchEvent(new Event("change"));
+  for (let waited = 0; waited < 3000 && !view.compared; waited += 50) await rest(frame.contentWindow, 50);
+  const problems = [];
+  for (const c of comparing.cases) {
+    doc.getElementById("compare-shift").value = c.shift;
+    doc.getElementById("compare-shift").dispatchEvent(new Event("change"));
+    const found = view.compared || {};
+    const marks = {};
+    for (let row = 0; row < view.demo.rowCount; row++) if (view.marks.differ(row, 0)) marks[row] = view.marks.differ(row, 0);
+    const fields = [...doc.querySelectorAll("#summary .differs")].map(e => e.previousElementSibling.textContent);
+    const got = {shift: c.shift, count: found.count, onlyOther: found.onlyOther, first: found.first, marks: marks,
+                 fields: fields, bar: view.barNote(1), shown: doc.querySelectorAll("#rows u.diff").length > 0};
+    const wanted = Object.assign({}, c, {shown: true});
+    if (JSON.stringify(got) !== JSON.stringify(wanted)) {
+      problems.push("compare gives " + JSON.stringify(got) + ", not " + JSON.stringify(wanted));
+    }
+  }
+  view.goToLine(0);
+  const stops = [];
+  for (const key of ["d", "d", "D"]) {
+    doc.dispatchEvent(new KeyboardEvent("keydown", {key: key, bubbles: true}));
+    stops.push(view.rowAtTop());
+  }
+  if (JSON.stringify(stops) !== JSON.stringify(comparing.stops)) problems.push("d d D stop at " + stops);
+  const before = view.compared;
+  view.compareWith(new Uint8Array(100), "cut.demo");
+  const cut = doc.getElementById("compare-said").textContent;
+  if (!cut.startsWith("cut.demo is not a demo") || view.compared !== before) problems.push("a cut demo: " + cut);
+  for (const name of comparing.names) {
+    const dropped = new frame.contentWindow.DataTransfer();
+    dropped.items.add(new frame.contentWindow.File([other], name));
+    doc.body.dispatchEvent(new DragEvent("drop", {dataTransfer: dropped, bubbles: true, cancelable: true}));
+    for (let waited = 0; waited < 3000 && !doc.getElementById("compare-said").textContent.includes(name);
+         waited += 50) await rest(frame.contentWindow, 50);
+    if (!doc.getElementById("compare-said").textContent.includes(" with " + name) || doc.querySelector("body svg, body img")) {
+      problems.push("a dropped demo named " + name + " shows as " + doc.getElementById("compare-said").textContent);
+    }
+  }
+  return problems;
+}
+
 const inspectLines = inspect;
 inspect = (name, frame) => {
   const result = inspectLines(name, frame);
   result.problems.push(...findProblems(name, frame));
   if (name !== "strip.view.htm") return result;
-  return stripProblems(frame).then(problems => Object.assign(result, {problems: result.problems.concat(problems)}));
+  return stripProblems(frame).then(async problems => Object.assign(result, {
+    problems: result.problems.concat(problems, await compareProblems(frame))}));
 };
 views.reduce((done, name) => done.then(all => load(name, 1600).then(one => all.concat([one]))), Promise.resolve([]))
   .then(all => {
@@ -719,6 +774,26 @@ def find_cases(shapes):
     return cases
 
 
+def compare_cases():
+    """The strip's demo's other: row 300's LT (lane 8) and row 700's stick
+    X (lane 0) differ, its time word, and 10 rows more. What a comparison
+    must find, unshifted and shifted by a row (then Z's run ends differ,
+    rows 99 and 199, and the changes show a row earlier)."""
+    other = bytearray(strip_demo()[:-4])
+    entry = lambda row: 232 + 4 * (row // 255 + 1) + 4 * row
+    other[entry(300) + 3] ^= 0x01
+    other[entry(700)] = 50
+    other[127] += 1
+    other += bytes([0, 10, 0, 0]) + bytes(40) + bytes(4)
+    unshifted = {"shift": 0, "count": 2, "onlyOther": 10, "first": 300, "marks": {"300": 256, "700": 1},
+                 "fields": ["Time:"], "bar": '<span class="differ">1 rows differ</span>'}
+    shifted = {"shift": 1, "count": 4, "onlyOther": 10, "first": 99, "marks": {"99": 8192, "199": 8192, "299": 256,
+                                                                               "699": 1},
+               "fields": ["Time:"], "bar": '<span class="differ">1 rows differ</span>'}
+    return {"other": base64.b64encode(bytes(other)).decode(), "cases": [unshifted, shifted], "stops": [99, 199, 99],
+            "names": XSS_NAMES}
+
+
 def strip_demo():
     """A demo of one controller and 10,000 rows in blocks of 255 whose Z
     (bit 5 of the entry's last byte) is held in rows 100 to 199, from 0."""
@@ -900,7 +975,8 @@ def check(args, chromium):
     with open(os.path.join(site, "views", "check.html"), "w", encoding="utf-8") as page:
         page.write(VIEW_CHECK_PAGE.replace("@VIEWS@", json.dumps(views))
                    .replace("@ICON_DATA@", json.dumps(icon_data(args))).replace("@ADDRESSES@", json.dumps(ADDRESSES))
-                   .replace("@FINDS@", json.dumps(find_cases(os.path.join(site, "..", "shapes")))).replace("@LOAD_FUNCTION@", LOAD_FUNCTION)
+                   .replace("@FINDS@", json.dumps(find_cases(os.path.join(site, "..", "shapes"))))
+                   .replace("@COMPARE@", json.dumps(compare_cases())).replace("@LOAD_FUNCTION@", LOAD_FUNCTION)
                    .replace("@REPORT_FUNCTION@", REPORT_FUNCTION))
 
     os.makedirs(args.screenshots, exist_ok=True)

@@ -7,8 +7,8 @@
 // header word's offset, the word, the rows it announces, the entries held,
 // the rows shown, its first line and the number of its first row across
 // the demo), lineCount, rowCount, blockOfLine(line), blockOfRow(row) and
-// how the demo ends. readDemo(text) does the same for any demo's base64
-// text and returns it, as compare reads a second demo. Nothing here touches
+// how the demo ends. readDemoBytes(bytes) does the same for a demo's bytes
+// and returns it, as compare reads a second demo. Nothing here touches
 // the page's layout.
 "use strict";
 const view = {};
@@ -30,7 +30,7 @@ const view = {};
   // compared.
   function readDemo(text) {
     const padding = text.endsWith("==") ? 2 : text.endsWith("=") ? 1 : 0;
-    const demo = {text: text, size: (text.length / 4) * 3 - padding, blocks: [], endedEarly: false, endOffset: 0};
+    const demo = {size: (text.length / 4) * 3 - padding, blocks: [], endedEarly: false, endOffset: 0};
 
     // The byte at `offset`, from 0, which must lie inside the demo.
     demo.byteAt = offset => {
@@ -50,6 +50,19 @@ const view = {};
     // The whole demo decoded once, for the parts that read every row.
     let decoded = null;
     demo.bytes = () => (decoded = decoded || demo.decodeAll());
+    return walked(demo);
+  }
+
+  // A demo read as bytes (a Uint8Array), as a compared demo is.
+  function readDemoBytes(bytes) {
+    const demo = {size: bytes.length, blocks: [], endedEarly: false, endOffset: 0};
+    demo.byteAt = offset => bytes[offset];
+    demo.decodeAll = demo.bytes = () => bytes;
+    return walked(demo);
+  }
+
+  // `demo`, which can read its bytes, with its header's fields and its walk.
+  function walked(demo) {
     // A header byte beyond the end of a short demo reads as 0xFF, as in the
     // report.
     demo.headerByte = offset => (offset < demo.size ? demo.byteAt(offset) : 0xff);
@@ -58,6 +71,7 @@ const view = {};
     const headerWord = offset =>
       ((demo.headerByte(offset) << 24) | (demo.headerByte(offset + 1) << 16) | (demo.headerByte(offset + 2) << 8) |
        demo.headerByte(offset + 3)) >>> 0;
+    demo.headerWord = headerWord;
     demo.controllers = headerWord(CONTROLLERS_OFFSET);
     demo.tablesLeftOut = demo.controllers > MAX_TABLE_CONTROLLERS;
     walkBlocks(demo);
@@ -130,6 +144,6 @@ const view = {};
   const source = document.getElementById("demo");
   const demo = readDemo(source.textContent);
   source.textContent = "";
-  Object.assign(view, {demo: demo, readDemo: readDemo, WORD: WORD, HEADER_SIZE: HEADER_SIZE,
+  Object.assign(view, {demo: demo, readDemoBytes: readDemoBytes, WORD: WORD, HEADER_SIZE: HEADER_SIZE,
                        MAX_TABLE_CONTROLLERS: MAX_TABLE_CONTROLLERS});
 })(view);

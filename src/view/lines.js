@@ -12,7 +12,8 @@
 // from 0, and controller) -> a mask of lanes (bit 0 X, 1 Y, 2 on the
 // buttons in the lanes' order, 16 the reserved bits) that are marked in the cell, one function
 // for differences (marks.differ) and one for a found cell (marks.found);
-// refresh(), which fills every shown line again; stats, the script's time
+// refresh(), which fills every shown line again (view.barNote(block), when
+// set, adds to each bar); stats, the script's time
 // per scroll.
 (function (view) {
   "use strict";
@@ -113,7 +114,7 @@
   function barText(index) {
     const block = blocks[index];
     return "Block " + (index + 1) + '<span class="w">' + hex8(block.word) + ' </span><span class="s">Size: ' +
-           block.rows + "</span>";
+           block.rows + "</span>" + (view.barNote ? view.barNote(index) : "");
   }
 
   function setClass(element, name) {
@@ -384,7 +385,7 @@
     const started = performance.now();
     const at = anchor();
     const inDemo = placeInDemo(at);
-    showCurrentBlock(blockInView(inDemo));
+    showCurrentBlock(blockInView(inDemo), again);
     // Lines move in the box only when it is shorter than the lines: then
     // every line is placed again.
     const offset = at - inDemo;
@@ -396,6 +397,7 @@
         free.push(element);
         shownLines.delete(line);
       } else if (again === true || element.shape < 0) {
+        if (again === true) element.block = -1;
         fillLine(element, lineAt(line));
       }
     }
@@ -428,8 +430,8 @@
     stats.max = Math.max(stats.max, spent);
   }
 
-  function showCurrentBlock(index) {
-    if (index === currentBlock) return;
+  function showCurrentBlock(index, again) {
+    if (index === currentBlock && again !== true) return;
     currentBlock = index;
     current.innerHTML = index < 0 ? "" : barText(index);
   }
