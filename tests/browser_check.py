@@ -794,6 +794,44 @@ def compare_cases():
             "names": XSS_NAMES}
 
 
+# For the pictures of a find and of a comparison: the example's view, with
+# its policy taken out and a script at its end that drives it, as a user
+# would (Z pressed by controller 2; the example against a copy of itself
+# with a few entries and the time changed). A headless screenshot shows the
+# top of the page, so both land near the demo's start.
+DRIVE_FIND = """<script>
+const view = window.demoView.view;
+document.getElementById("find-what").value = "11";
+document.getElementById("find-controller").value = "1";
+view.find(1);
+</script>"""
+DRIVE_COMPARE = """<script>
+const other = Uint8Array.from(atob("@OTHER@"), c => c.charCodeAt(0));
+window.demoView.view.compareWith(other, "example-again.demo");
+</script>"""
+
+
+def driven_views(args):
+    """The pages of the find's and the comparison's pictures, as file: URLs."""
+    folder = os.path.join(args.work, "site", "views")
+    with open(os.path.join(folder, "example.view.htm"), "rb") as view:
+        page = re.sub(rb'<meta http-equiv="Content-Security-Policy"[^>]*>', b"", view.read(), count=1)
+    with open(args.example, "rb") as demo:
+        other = bytearray(demo.read())
+    other[127] ^= 0x04
+    for row, byte, value in ((3, 3, 0x20), (4, 0, 0x30), (9, 2, 0x01), (10, 7, 0x80)):
+        other[236 + row * 8 + byte] ^= value
+    drives = {"view-find": DRIVE_FIND,
+              "view-compare": DRIVE_COMPARE.replace("@OTHER@", base64.b64encode(bytes(other)).decode())}
+    pages = {}
+    for shot, drive in drives.items():
+        path = os.path.join(folder, shot + ".html")
+        with open(path, "wb") as driven:
+            driven.write(page.replace(b"</body>", drive.encode() + b"</body>"))
+        pages[shot] = "file://" + os.path.abspath(path)
+    return pages
+
+
 def strip_demo():
     """A demo of one controller and 10,000 rows in blocks of 255 whose Z
     (bit 5 of the entry's last byte) is held in rows 100 to 199, from 0."""
@@ -947,6 +985,8 @@ def check_firefox_views(firefox, args, server, example_view):
     problems = view_problems(verdict, os.path.join(work, "site", "views"), "Firefox")
     run_firefox(firefox, work, example_view, os.path.join(args.screenshots, "view-firefox.png"), False,
                 "1600,900")
+    for shot, page in driven_views(args).items():
+        run_firefox(firefox, work, page, os.path.join(args.screenshots, shot + "-firefox.png"), False, "1600,900")
     run_firefox(firefox, work, server.url + "example.htm", os.path.join(args.screenshots, "report-firefox.png"),
                 False)
     return problems
@@ -994,6 +1034,9 @@ def check(args, chromium):
         view_verdict = verdict_of(run_chromium(chromium, args.work, ["--virtual-time-budget=40000", "--dump-dom"],
                                                server.url + "views/check.html"))
         example_view = "file://" + os.path.abspath(os.path.join(site, "views", "example.view.htm"))
+        for shot, page in driven_views(args).items():
+            run_chromium(chromium, args.work, ["--window-size=1600,900", "--virtual-time-budget=3000",
+                                               "--screenshot=" + os.path.join(args.screenshots, shot + ".png")], page)
         for scheme, flags in (("view.png", []), ("view-dark.png", ["--force-dark-mode"])):
             shot = os.path.join(args.screenshots, scheme)
             run_chromium(chromium, args.work, flags + ["--window-size=1600,900", "--screenshot=" + shot],

@@ -12,7 +12,8 @@
 // block and row under the pointer. It is drawn from the demo's bytes after
 // the first rows show, in slices of at most SLICE_MS on the page's own
 // thread, and again when the window's height changes (view.strip.redraw()
-// draws it again, as compare does). view.strip.done tells when it is whole.
+// draws it again, as compare does). view.strip.done tells when it is whole, view.strip.doneAt
+// when (performance.now()).
 (function (view) {
   "use strict";
   const demo = view.demo;
@@ -68,7 +69,10 @@
       }
       context.putImageData(image, 0, 0);
       if (row < demo.rowCount) drawing = setTimeout(next, 0);
-      else view.strip.done = true;
+      else {
+        view.strip.done = true;
+        view.strip.doneAt = performance.now();
+      }
     };
     drawing = setTimeout(next, 0);
     placeBox();
