@@ -91,13 +91,31 @@ addEventListener("load", () => setTimeout(() => {
 }, 0));
 </SCRIPT>"""
 
-# For a view: before the timing is sent, 60 jumps to places spread over the
-# whole demo, one a frame; the view counts its own work per scroll.
+# For a view: before the timing is sent, the strip's time to be whole after
+# the load event, a find through the whole demo that finds nothing (the
+# stick at or beyond 129 %), a comparison with a copy of the demo whose last
+# entry differs, then, with the comparison on, 60 jumps to places spread
+# over the whole demo, one a frame; the view counts its own work per scroll.
 VIEW_SCROLLS = """<SCRIPT>
 "use strict";
 window.timedSend = send => {
   const view = window.demoView;
   if (!view) return send({});
+  const parts = view.view;
+  if (!parts.strip.done) return setTimeout(() => window.timedSend(send), 10);
+  const loaded = performance.getEntriesByType("navigation")[0].loadEventEnd;
+  const tools = {strip: parts.strip.doneAt - loaded};
+  parts.goToLine(0);
+  document.getElementById("find-what").value = "16";
+  document.getElementById("find-strength").value = "129";
+  let started = performance.now();
+  parts.find(1);
+  tools.find = performance.now() - started;
+  const other = parts.demo.bytes().slice();
+  other[other.length - 5] ^= 1;
+  started = performance.now();
+  parts.compareWith(other, "other.demo");
+  tools.compare = performance.now() - started;
   view.stats.renders = 0; view.stats.total = 0; view.stats.max = 0;
   let left = 60;
   const frames = [];
@@ -105,7 +123,8 @@ window.timedSend = send => {
     if (left-- === 0) {
       frames.sort((a, b) => a - b);
       return send({scroll_max: view.stats.max, scroll_mean: view.stats.total / view.stats.renders,
-                   frame_median: frames[frames.length >> 1], frame_max: frames[frames.length - 1]});
+                   frame_median: frames[frames.length >> 1], frame_max: frames[frames.length - 1],
+                   strip: tools.strip, find: tools.find, compare: tools.compare});
     }
     scrollTo(0, Math.random() * (document.documentElement.scrollHeight - innerHeight));
     // The scroll's event comes before the next animation frame's callbacks;
@@ -271,8 +290,9 @@ def main():
     fcp = "-" if answer.get("fcp") is None else "%.3f" % (answer["fcp"] / 1000)
     line = "%.3f %s %d %d" % (answer["load"] / 1000, fcp, answer["width"], answer["height"])
     if "scroll_max" in answer:
-        line += " %.2f %.2f %.2f %.2f" % (answer["scroll_max"], answer["scroll_mean"], answer["frame_median"],
-                                          answer["frame_max"])
+        line += " %.2f %.2f %.2f %.2f %.1f %.1f %.1f" % (
+            answer["scroll_max"], answer["scroll_mean"], answer["frame_median"], answer["frame_max"], answer["strip"],
+            answer["find"], answer["compare"])
     print(line)
     return 0
 

@@ -68,9 +68,9 @@ int write_report_page(std::FILE* demo, std::FILE* out, std::string_view /*demo_n
     return report::unmush(demo, out, result);
 }
 
-int write_view_page(std::FILE* demo, std::FILE* out, std::string_view /*demo_name*/, report::outcome* result)
+int write_view_page(std::FILE* demo, std::FILE* out, std::string_view demo_name, report::outcome* result)
 {
-    return view::write_view(demo, out, result);
+    return view::write_view(demo, out, demo_name, result);
 }
 
 // NAME.view.htm where the report is NAME.htm.

@@ -1,5 +1,6 @@
 #include "view.h"
 
+#include "console.h"
 #include "demo_format.h"
 #include "last_error.h"
 #include "report_writer.h"
@@ -15,25 +16,34 @@ namespace view {
 namespace {
 
 // The page, around what the program puts into it: the icons' rules, the
-// summary, the demo's bytes and the script. The policy forbids every request
-// the page could make; it runs its own script and styles only.
-constexpr std::string_view page_head =
+// summary, the demo's name, the demo's bytes and the script. The policy
+// forbids every request the page could make; it runs its own script alone,
+// known by its digest (nothing a demo or its name holds can run), and
+// styles.
+constexpr std::string_view policy_start =
     "<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
     "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src data:; "
-    "style-src 'unsafe-inline'; script-src 'unsafe-inline'; base-uri 'none'; form-action 'none'\">\n"
-    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-    "<title>demo2html view</title>\n<style>\n";
+    "style-src 'unsafe-inline'; script-src 'sha256-";
+constexpr std::string_view page_head = "'; base-uri 'none'; form-action 'none'\">\n"
+                                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+                                       "<title>demo2html view</title>\n<style>\n";
 constexpr std::string_view summary_start = "</style>\n</head>\n<body>\n<header id=\"summary\">\n";
+constexpr std::string_view name_start = "</header>\n<p id=\"demo-file\">Demo: <span id=\"demo-name\">";
 constexpr std::string_view demo_start =
-    "</header>\n<noscript><p>The view needs its script to show the demo's blocks.</p></noscript>\n"
+    "</span></p>\n<noscript><p>The view needs its script to show the demo's blocks.</p></noscript>\n"
     "<script type=\"application/octet-stream\" id=\"demo\">";
-constexpr std::string_view script_start = "</script>\n<script>\n";
+constexpr std::string_view script_start = "</script>\n<script>";
 constexpr std::string_view page_end = "</script>\n</body></html>\n";
 
 constexpr std::string_view report_stylesheet_name =
     resources::stylesheet_path.substr(resources::folder_name.size() + 1);
 constexpr std::string_view stylesheet_name = "view.css";
 constexpr std::string_view script_name = "view.js";
+constexpr std::string_view script_digest_name = "view.js.sha256";
+// The name the page offers for the demo when it was read from standard
+// input.
+constexpr std::string_view standard_input_name = "demo";
+constexpr std::string_view replacement_character = "\xEF\xBF\xBD";
 constexpr std::string_view icon_suffix = ".png";
 
 constexpr std::string_view base64_digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -90,6 +100,95 @@ void put_icon_rules(report::writer& out)
         rule += "\")}\n";
         report::put(out, rule);
     }
+}
+
+// The report's stylesheet as the page carries it: every url(...) becomes
+// none, so that the page asks for no file beside it (its icons come from
+// its own .i-NAME rules).
+std::string without_urls(std::string_view stylesheet)
+{
+    std::string text;
+    for (std::size_t at = 0;;) {
+        const std::size_t url = stylesheet.find("url(", at);
+        text.append(stylesheet.substr(at, url - at));
+        if (url == std::string_view::npos) {
+            return text;
+        }
+        text += "none";
+        const std::size_t end = stylesheet.find(')', url);
+        at = end == std::string_view::npos ? stylesheet.size() : end + 1;
+    }
+}
+
+// The length of the UTF-8 sequence that starts `text`, or 0 when it is
+// not one (a stray, overlong, surrogate or cut sequence, or beyond
+// U+10FFFF).
+std::size_t utf8_length(std::string_view text)
+{
+    const auto byte = [text](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+    const unsigned lead = byte(0);
+    const std::size_t length = lead < 0x80U   ? 1
+                               : lead < 0xC2U ? 0
+                               : lead < 0xE0U ? 2
+                               : lead < 0xF0U ? 3
+                               : lead < 0xF5U ? 4
+                                              : 0;
+    if (length == 0 || text.size() < length) {
+        return 0;
+    }
+    for (std::size_t at = 1; at < length; ++at) {
+        if ((byte(at) & 0xC0U) != 0x80U) {
+            return 0;
+        }
+    }
+    if (length < 3) {
+        return length;
+    }
+    const unsigned second = byte(1);
+    const bool overlong = (lead == 0xE0U && second < 0xA0U) || (lead == 0xF0U && second < 0x90U);
+    const bool out_of_range = (lead == 0xEDU && second >= 0xA0U) || (lead == 0xF4U && second >= 0x90U);
+    return overlong || out_of_range ? 0 : length;
+}
+
+// `name` as the page's text: what is not UTF-8 becomes U+FFFD, and the
+// characters that mean markup become references, so that the name is shown
+// as typed and never read as markup.
+std::string html_text_of(std::string_view name)
+{
+    std::string text;
+    while (!name.empty()) {
+        const std::size_t length = utf8_length(name);
+        const std::string_view piece = name.substr(0, std::max<std::size_t>(length, 1));
+        name.remove_prefix(piece.size());
+        switch (length == 0 ? '\0' : piece[0]) {
+        case '\0':
+            text += replacement_character;
+            break;
+        case '&':
+            text += "&amp;";
+            break;
+        case '<':
+            text += "&lt;";
+            break;
+        case '>':
+            text += "&gt;";
+            break;
+        case '"':
+            text += "&quot;";
+            break;
+        default:
+            text += piece;
+        }
+    }
+    return text;
+}
+
+// The demo's file name that the page shows and offers to save the demo as:
+// the name as given without its folder, "demo" for standard input.
+std::string page_name_for(std::string_view demo_name)
+{
+    const std::string_view file = demo_name.substr(console::folder_of(demo_name).size());
+    return html_text_of(demo_name == "-" || file.empty() ? standard_input_name : file);
 }
 
 // Follows the command blocks through the demo's bytes as they stream past,
@@ -201,7 +300,7 @@ void put_demo_bytes(report::writer& out, std::FILE* demo, const demo::header& he
 
 bool begins_like_a_view(std::string_view first_bytes_of_file) { return first_bytes_of_file.starts_with(first_bytes); }
 
-int write_view(std::FILE* demo, std::FILE* page, report::outcome* result)
+int write_view(std::FILE* demo, std::FILE* page, std::string_view demo_name, report::outcome* result)
 {
     report::writer out;
     report::start_writer(out, page);
@@ -211,13 +310,17 @@ int write_view(std::FILE* demo, std::FILE* page, report::outcome* result)
     done.tables_left_out = done.controllers > report::max_table_controllers;
 
     report::put(out, first_bytes);
+    report::put(out, policy_start);
+    report::put(out, file_named(page_files(), script_digest_name));
     report::put(out, page_head);
     // The report's stylesheet gives the page its colours and its summary.
-    report::put(out, file_named(resources::built_in(), report_stylesheet_name));
+    report::put(out, without_urls(file_named(resources::built_in(), report_stylesheet_name)));
     report::put(out, file_named(page_files(), stylesheet_name));
     put_icon_rules(out);
     report::put(out, summary_start);
     report::put_summary(out, header);
+    report::put(out, name_start);
+    report::put(out, page_name_for(demo_name));
     report::put(out, demo_start);
     put_demo_bytes(out, demo, header, done);
     report::put(out, script_start);

@@ -30,10 +30,14 @@ bool begins_like_a_view(std::string_view first_bytes_of_file);
 // end_offset, read_error, tables_left_out, controllers, blocks,
 // write_error). Nothing may have been written to `page` before. Memory does
 // not grow with the demo: its bytes go into the page as they are read.
-int write_view(std::FILE* demo, std::FILE* page, report::outcome* result = nullptr);
+// `demo_name` is the demo's name as the user gave it ("-" for standard
+// input): the page shows its file name, without the folder, as text, and
+// offers it as the name to save the demo under.
+int write_view(std::FILE* demo, std::FILE* page, std::string_view demo_name, report::outcome* result = nullptr);
 
-// The page's stylesheet and script (view.css, view.js), built into the
-// program from src/ as res/ is.
+// The page's stylesheet and script (view.css, view.js, joined from the
+// parts in src/view/) and the base64 of the script's SHA-256 digest
+// (view.js.sha256), built into the program as res/ is.
 std::span<const resources::file> page_files();
 
 } // namespace view

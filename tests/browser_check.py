@@ -38,6 +38,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 
 SKIPPED = 77
 ICONS = "SLT SRT SDN SUP CLT CRT CDN CUP R L LT RT DN UP S Z B A".split()
@@ -191,12 +192,12 @@ LOAD_FUNCTION = """function load(name, width) {
     frame.style.width = width + "px";
     frame.style.height = "700px";
     frame.onload = () => {
-      try {
-        resolve(inspect(name, frame));
-      } catch (error) {
-        resolve({name: name, problems: [String(error)]});
-      }
-      frame.remove();
+      Promise.resolve().then(() => inspect(name, frame))
+        .catch(error => ({name: name, problems: [String(error)]}))
+        .then(result => {
+          frame.remove();
+          resolve(result);
+        });
     };
     frame.src = name;
     document.body.appendChild(frame);
@@ -224,6 +225,9 @@ VIEW_CHECK_PAGE = """<!DOCTYPE html>
 <body><pre id="verdict"></pre>
 <script>
 "use strict";
+// Firefox's run ends with the page's load event: a frame that loads until
+// the verdict is sent holds it back while the checks wait for the views.
+if (location.search === "?post") document.body.appendChild(document.createElement("iframe")).src = "/wait";
 const views = @VIEWS@;
 const iconData = @ICON_DATA@; // the base64 of each icon's file -> its name
 
@@ -269,11 +273,34 @@ function scrolledProblems(frame, view) {
                       fresh.outerHTML);
       }
     }
+    problems.push(...barProblems(frame.contentDocument, view, place));
   }
   return problems.slice(0, 3);
 }
 
-function inspect(name, frame) {
+// One block bar in the window: the head's, no block's own bar showing the
+// same block; at the end the head names the last block. The stick
+// strengths' texts end 4 px or more before the first button's lane.
+function barProblems(doc, view, place) {
+  const problems = [];
+  const head = doc.getElementById("current").textContent;
+  const bars = [...doc.querySelectorAll("#rows > .bar")].filter(bar => getComputedStyle(bar).visibility !== "hidden");
+  if (bars.some(bar => bar.textContent === head)) problems.push("at line " + place + " two bars show " + head);
+  const blocks = view.blocks().length;
+  const named = doc.getElementById("current").firstChild;
+  if (place === view.lineCount - 1 && blocks && named.data !== "Block " + blocks) {
+    problems.push("after End the head shows " + head + " of " + blocks + " blocks");
+  }
+  const text = doc.createRange();
+  for (const strength of doc.querySelectorAll("#rows .d.y")) {
+    text.selectNodeContents(strength);
+    const lane = strength.parentNode.getBoundingClientRect().left + 1 + 100;
+    if (text.getBoundingClientRect().right > lane - 3.5) problems.push("a Y strength's text touches the lanes");
+  }
+  return [...new Set(problems)];
+}
+
+let inspect = function (name, frame) {
   const doc = frame.contentDocument;
   const view = frame.contentWindow.demoView;
   if (!view) return {name: name, problems: ["the view's script did not run"]};
@@ -309,10 +336,51 @@ function inspect(name, frame) {
     width: width,
     shown: doc.querySelectorAll("#rows > *").length,
     lines: view.lineCount,
+    demoName: doc.getElementById("demo-name").textContent,
+    savedAs: doc.getElementById("save").download,
+    markup: doc.querySelectorAll("body svg, body img").length,
     saved: saved(doc),
     blocks: blocks,
     problems: scrolledProblems(frame, view),
   };
+};
+
+// The strip of a demo of one controller whose Z is held in rows 100 to
+// 199 (from 0) of 10,000, once it is whole: exactly Z's lane is dark, in
+// the pixel rows that cover them; the bounds' column marks each block's
+// first row; the title names the row under the pointer, a click goes there.
+async function stripProblems(frame) {
+  const view = frame.contentWindow.demoView.view;
+  for (let waited = 0; waited < 5000 && !view.strip.done; waited += 50) await rest(frame.contentWindow, 50);
+  const canvas = frame.contentDocument.querySelector("#strip canvas");
+  const {width, height} = canvas;
+  const data = canvas.getContext("2d").getImageData(0, 0, width, height).data;
+  const held = new Set();
+  for (let row = 100; row < 200; row++) held.add(Math.floor((row * height) / 10000));
+  const bounds = new Set(view.demo.blocks.map(block => Math.floor((block.firstRow * height) / 10000)));
+  const z = view.strip.marks + 6 + 5;
+  const wrong = [];
+  for (let y = 0; y < height; y++) {
+    for (let x = 0; x < width; x++) {
+      const dark = data[(y * width + x) * 4 + 3] > 0;
+      if (dark !== (x === z ? held.has(y) : x === 0 && bounds.has(y))) wrong.push(x + "," + y);
+    }
+  }
+  const problems = wrong.length ? ["the strip is wrong at " + wrong.slice(0, 8).join(" ") + " of " + width + "x" + height]
+                                : [];
+  const place = {clientX: canvas.getBoundingClientRect().left + 5, clientY: 350, bubbles: true};
+  canvas.dispatchEvent(new PointerEvent("pointermove", place));
+  canvas.dispatchEvent(new PointerEvent("pointerdown", place));
+  canvas.dispatchEvent(new PointerEvent("pointerup", place));
+  const row = Math.floor((350 * 10000) / height);
+  const block = view.demo.blockOfRow(row);
+  const title = "Block " + (block + 1) + ", row " + (row - view.demo.blocks[block].firstRow + 1) + " (row " + (row + 1) +
+                " of the demo)";
+  if (canvas.parentNode.title !== title || view.rowAtTop() !== row) {
+    problems.push("at y 350 the strip says " + canvas.parentNode.title + " and goes to row " + (view.rowAtTop() + 1) +
+                  ", not " + title);
+  }
+  return problems;
 }
 
 // What the view's save link hands back, as base64: the page's own click
@@ -332,9 +400,137 @@ function saved(doc) {
   return btoa(binary);
 }
 
+// A view opened at an address, [page#address, the row it names, from 0]:
+// it opens at that row, marked and in the window; a changed address goes
+// to its row; a move replaces the address once the view rests.
+const addresses = @ADDRESSES@;
+const rest = (window, milliseconds) => new Promise(done => window.setTimeout(done, milliseconds));
+function markedProblems(frame, address, row) {
+  const view = frame.contentWindow.demoView;
+  const marked = frame.contentDocument.querySelector("#rows > .marked");
+  const head = frame.contentDocument.getElementById("head").getBoundingClientRect();
+  const box = marked && marked.getBoundingClientRect();
+  const seen = marked && marked.children[1].textContent === String(row + 1) && box.top >= head.bottom - 1 &&
+               box.bottom <= frame.contentWindow.innerHeight;
+  return view.markedRow() === row && seen ? [] : [address + ": row " + (view.markedRow() + 1) + " marked, " +
+                                                  (marked ? marked.children[1].textContent : "none") + " shown, not " +
+                                                  (row + 1)];
+}
+async function inspectAddress(name, frame) {
+  const window = frame.contentWindow;
+  // Past the view's rest, so the address it writes back is in before a new one.
+  await rest(window, 600);
+  const problems = markedProblems(frame, name, addresses[name]);
+  const view = window.demoView;
+  window.location.hash = "#block=2&row=5";
+  for (let waited = 0; waited < 2000 && view.markedRow() !== 259; waited += 50) await rest(window, 50);
+  // Both demos' first block has 255 rows.
+  problems.push(...markedProblems(frame, name + " then #block=2&row=5", 259));
+  view.goToLine(3);
+  await rest(window, 900);
+  if (window.location.hash !== "#row=" + (view.rowAtTop() + 1)) {
+    problems.push(name + ": after a move the address is " + window.location.hash + ", row " + (view.rowAtTop() + 1) +
+                  " at the top");
+  }
+  return {name: name, problems: problems};
+}
+
 @LOAD_FUNCTION@
 @REPORT_FUNCTION@
+// Finds from the top of the demo, next, next and previous, through the
+// page's find box and keys: each the [row, controller] found, or null for
+// "not found", as the test's own scan of the demo's bytes has them.
+const finds = @FINDS@;
+function findProblems(name, frame) {
+  const doc = frame.contentDocument;
+  const view = frame.contentWindow.demoView.view;
+  const problems = [];
+  for (const c of finds[name] || []) {
+    view.goToLine(0);
+    view.found = null;
+    for (const [id, value] of Object.entries(c.set)) doc.getElementById(id).value = value;
+    const got = [];
+    for (const key of ["f", "f", "F"]) {
+      doc.dispatchEvent(new KeyboardEvent("keydown", {key: key, bubbles: true}));
+      const none = doc.getElementById("find-said").textContent === "not found";
+      got.push(none ? null : [view.found.row, view.found.cell]);
+      if (!none && !doc.querySelector("#rows u.found")) problems.push(JSON.stringify(c.set) + ": no cell marked");
+    }
+    if (JSON.stringify(got) !== JSON.stringify(c.found)) {
+      problems.push("find " + JSON.stringify(c.set) + " gives " + JSON.stringify(got) + ", not " + JSON.stringify(c.found));
+    }
+  }
+  return problems;
+}
+
+// The strip's demo compared with one that differs in known entries, a
+// header field and its length: the counts, the first difference, the
+// marked lanes and fields, with and without a shift; d and D; a demo named
+// as markup, dropped; a file cut inside its header.
+const comparing = @COMPARE@;
+async function compareProblems(frame) {
+  const doc = frame.contentDocument;
+  const view = frame.contentWindow.demoView.view;
+  const other = Uint8Array.from(atob(comparing.other), c => c.charCodeAt(0));
+  const files = new frame.contentWindow.DataTransfer();
+  files.items.add(new frame.contentWindow.File([other], "other.demo"));
+  const chooser = doc.getElementById("compare-file");
+  chooser.files = files.files;
+  chooser.dispatchEvent(new Event("change"));
+  for (let waited = 0; waited < 3000 && !view.compared; waited += 50) await rest(frame.contentWindow, 50);
+  const problems = [];
+  for (const c of comparing.cases) {
+    doc.getElementById("compare-shift").value = c.shift;
+    doc.getElementById("compare-shift").dispatchEvent(new Event("change"));
+    const found = view.compared || {};
+    const marks = {};
+    for (let row = 0; row < view.demo.rowCount; row++) if (view.marks.differ(row, 0)) marks[row] = view.marks.differ(row, 0);
+    const fields = [...doc.querySelectorAll("#summary .differs")].map(e => e.previousElementSibling.textContent);
+    const got = {shift: c.shift, count: found.count, onlyOther: found.onlyOther, first: found.first, marks: marks,
+                 fields: fields, bar: view.barNote(1), shown: doc.querySelectorAll("#rows u.diff").length > 0};
+    const wanted = Object.assign({}, c, {shown: true});
+    if (JSON.stringify(got) !== JSON.stringify(wanted)) {
+      problems.push("compare gives " + JSON.stringify(got) + ", not " + JSON.stringify(wanted));
+    }
+  }
+  view.goToLine(0);
+  const stops = [];
+  for (const key of ["d", "d", "D"]) {
+    doc.dispatchEvent(new KeyboardEvent("keydown", {key: key, bubbles: true}));
+    stops.push(view.rowAtTop());
+  }
+  if (JSON.stringify(stops) !== JSON.stringify(comparing.stops)) problems.push("d d D stop at " + stops);
+  const before = view.compared;
+  view.compareWith(new Uint8Array(100), "cut.demo");
+  const cut = doc.getElementById("compare-said").textContent;
+  if (!cut.startsWith("cut.demo is not a demo") || view.compared !== before) problems.push("a cut demo: " + cut);
+  for (const name of comparing.names) {
+    const dropped = new frame.contentWindow.DataTransfer();
+    dropped.items.add(new frame.contentWindow.File([other], name));
+    doc.body.dispatchEvent(new DragEvent("drop", {dataTransfer: dropped, bubbles: true, cancelable: true}));
+    for (let waited = 0; waited < 3000 && !doc.getElementById("compare-said").textContent.includes(name);
+         waited += 50) await rest(frame.contentWindow, 50);
+    if (!doc.getElementById("compare-said").textContent.includes(" with " + name) || doc.querySelector("body svg, body img")) {
+      problems.push("a dropped demo named " + name + " shows as " + doc.getElementById("compare-said").textContent);
+    }
+  }
+  return problems;
+}
+
+const inspectLines = inspect;
+inspect = (name, frame) => {
+  const result = inspectLines(name, frame);
+  result.problems.push(...findProblems(name, frame));
+  if (name !== "strip.view.htm") return result;
+  return stripProblems(frame).then(async problems => Object.assign(result, {
+    problems: result.problems.concat(problems, await compareProblems(frame))}));
+};
 views.reduce((done, name) => done.then(all => load(name, 1600).then(one => all.concat([one]))), Promise.resolve([]))
+  .then(all => {
+    inspect = inspectAddress;
+    return Object.keys(addresses).reduce((done, name) => done.then(some => load(name, 1600).then(
+      one => some.concat([one]))), Promise.resolve(all));
+  })
   .then(report)
   .catch(error => report({error: String(error)}));
 </script></body></html>
@@ -346,6 +542,12 @@ views.reduce((done, name) => done.then(all => load(name, 1600).then(one => all.c
 VIEW_SHAPES = ["worked_example", "no_blocks", "empty_block", "odd_rows", "one_controller", "no_controllers",
                "sixteen_blocks", "max_controllers", "too_many_controllers", "ends_inside_row",
                "ends_inside_header", "every_icon", "every_byte"]
+# Views opened at an address, and the row (from 0) it names: the long demo
+# has 5,000 rows in blocks of 255.
+ADDRESSES = {"long.view.htm#row=3000": 2999, "long.view.htm#block=3&row=7": 516, "long.view.htm#row=999999": 4999,
+             "example.view.htm#block=0&row=-5": 0, "long.view.htm#block=20&row=900": 4999}
+XSS_NAMES = ["<svg onload=alert(1)>.demo", "<img src=x onerror=alert(1)>.demo"]
+DEMO_NAMES = {}  # a view page -> the file name of its demo, as it must show
 LONG_DEMO = ["20000", "4", "255", "7"]  # make_demo ENTRIES CONTROLLERS ROWS_PER_BLOCK SEED
 
 
@@ -369,6 +571,13 @@ class Server:
                 super().__init__(*args, directory=folder, **kwargs)
 
             def do_GET(self):
+                if self.path == "/wait":
+                    deadline = time.monotonic() + 100
+                    while not posted and time.monotonic() < deadline:
+                        time.sleep(0.05)
+                    self.send_response(204)
+                    self.end_headers()
+                    return
                 # The browser asks for a page icon of its own; it is not one
                 # of the report's resources.
                 if self.path == "/favicon.ico":
@@ -461,8 +670,15 @@ def write_reports(args, site):
 
 
 def view_demos(args, shapes):
-    """The demos whose views are checked, by the name of their pages."""
+    """The demos whose views are checked, by the name of their pages; two
+    named as markup that would run a script."""
     demos = {"example": args.example, "long": os.path.join(shapes, "long.demo")}
+    demos["strip"] = os.path.join(shapes, "strip.demo")
+    with open(demos["strip"], "wb") as demo:
+        demo.write(strip_demo())
+    for page, demo in zip(["svg_named", "img_named"], XSS_NAMES):
+        demos[page] = os.path.join(shapes, demo)
+        shutil.copyfile(args.example, demos[page])
     demos.update({name: os.path.join(shapes, name + ".demo") for name in VIEW_SHAPES})
     return demos
 
@@ -473,6 +689,7 @@ def write_views(args, site, shapes):
     folder = os.path.join(site, "views")
     os.makedirs(folder)
     for name, demo in view_demos(args, shapes).items():
+        DEMO_NAMES[name + ".view.htm"] = os.path.basename(demo)
         for command in (["--view", demo, os.path.join(folder, name + ".view.htm")],
                         [demo, os.path.join(folder, name + ".htm")]):
             done = subprocess.run([args.demo2html] + command, stdin=subprocess.DEVNULL, capture_output=True,
@@ -524,6 +741,143 @@ def demo_bytes_in(view):
     return base64.b64decode(found.group(1)) if found else None
 
 
+def demo_rows(path):
+    """Each row of a demo's command blocks, as its entries of 4 bytes."""
+    with open(path, "rb") as demo:
+        data = demo.read()
+    controllers = int.from_bytes(data[24:28], "big")
+    rows, at = [], 232
+    while at + 4 <= len(data) and data[at:at + 4] != bytes(4):
+        count = data[at + 1]
+        block = data[at + 4:at + 4 + count * controllers * 4]
+        rows += [[block[r + c * 4:r + c * 4 + 4] for c in range(controllers)]
+                 for r in range(0, len(block), controllers * 4)]
+        at += 4 + count * controllers * 4
+    return rows
+
+
+def scan(rows, test, step, start):
+    """The next (step 1) or previous (-1) [row, controller] after `start`
+    whose entry passes `test(row, controller)`, or None."""
+    order = [[r, c] for r in range(len(rows)) for c in range(len(rows[r]))]
+    at = order.index(start) if start in order else (-1 if step > 0 else len(order))
+    at += step
+    while 0 <= at < len(order):
+        if test(*order[at]):
+            return order[at]
+        at += step
+    return None
+
+
+def find_cases(shapes):
+    """What the find box must find in the long demo and the strip's demo,
+    by the test's own scan of their bytes."""
+    def held(rows, bit):
+        return lambda r, c: r >= 0 and c < len(rows[r]) and (int.from_bytes(rows[r][c][2:4], "big") >> bit) & 1
+    cases = {}
+    for page, demo, asked in (
+            ("long.view.htm", "long.demo", [(11, "pressed", 1, None), (11, "released", -1, None),
+                                           (12, "held", 2, None), (16, None, -1, 100), (14, "pressed", -1, None)]),
+            ("strip.view.htm", "strip.demo", [(13, "pressed", -1, None), (11, "pressed", 0, None)])):
+        rows = demo_rows(os.path.join(shapes, demo))
+        cases[page] = []
+        for what, event, controller, strength in asked:
+            if strength is not None:
+                def test(r, c):
+                    return min(rows[r][c][0], 256 - rows[r][c][0]) >= strength
+            else:
+                bit = (8 + what) if what < 6 else (what - 6) if what < 14 else 14 + (what - 14)
+                now, before = held(rows, bit), held(rows, bit)
+                def test(r, c, now=now, before=before, event=event):
+                    if event == "held":
+                        return bool(now(r, c))
+                    pressed = event == "pressed"
+                    return bool(now(r, c)) == pressed and bool(before(r - 1, c)) != pressed
+            def chosen(r, c, test=test, controller=controller):
+                return (controller < 0 or c == controller) and test(r, c)
+            found, last = [], None
+            for step in (1, 1, -1):
+                got = scan(rows, chosen, step, last or [0, -1] if step > 0 else last or [0, 0])
+                found.append(got)
+                last = got or last
+            settings = {"find-what": what, "find-controller": controller}
+            settings.update({"find-strength": strength} if strength is not None else {"find-event": event})
+            cases[page].append({"set": settings, "found": found})
+    return cases
+
+
+def compare_cases():
+    """The strip's demo's other: row 300's LT (lane 8) and row 700's stick
+    X (lane 0) differ, its time word, and 10 rows more. What a comparison
+    must find, unshifted and shifted by a row (then Z's run ends differ,
+    rows 99 and 199, and the changes show a row earlier)."""
+    other = bytearray(strip_demo()[:-4])
+    entry = lambda row: 232 + 4 * (row // 255 + 1) + 4 * row
+    other[entry(300) + 3] ^= 0x01
+    other[entry(700)] = 50
+    other[127] += 1
+    other += bytes([0, 10, 0, 0]) + bytes(40) + bytes(4)
+    unshifted = {"shift": 0, "count": 2, "onlyOther": 10, "first": 300, "marks": {"300": 256, "700": 1},
+                 "fields": ["Time:"], "bar": '<span class="differ">1 rows differ</span>'}
+    shifted = {"shift": 1, "count": 4, "onlyOther": 10, "first": 99, "marks": {"99": 8192, "199": 8192, "299": 256,
+                                                                               "699": 1},
+               "fields": ["Time:"], "bar": '<span class="differ">1 rows differ</span>'}
+    return {"other": base64.b64encode(bytes(other)).decode(), "cases": [unshifted, shifted], "stops": [99, 199, 99],
+            "names": XSS_NAMES}
+
+
+# For the pictures of a find and of a comparison: the example's view, with
+# its policy taken out and a script at its end that drives it, as a user
+# would (Z pressed by controller 2; the example against a copy of itself
+# with a few entries and the time changed). A headless screenshot shows the
+# top of the page, so both land near the demo's start.
+DRIVE_FIND = """<script>
+const view = window.demoView.view;
+document.getElementById("find-what").value = "11";
+document.getElementById("find-controller").value = "1";
+view.find(1);
+</script>"""
+DRIVE_COMPARE = """<script>
+const other = Uint8Array.from(atob("@OTHER@"), c => c.charCodeAt(0));
+window.demoView.view.compareWith(other, "example-again.demo");
+</script>"""
+
+
+def driven_views(args):
+    """The pages of the find's and the comparison's pictures, as file: URLs."""
+    folder = os.path.join(args.work, "site", "views")
+    with open(os.path.join(folder, "example.view.htm"), "rb") as view:
+        page = re.sub(rb'<meta http-equiv="Content-Security-Policy"[^>]*>', b"", view.read(), count=1)
+    with open(args.example, "rb") as demo:
+        other = bytearray(demo.read())
+    other[127] ^= 0x04
+    for row, byte, value in ((3, 3, 0x20), (4, 0, 0x30), (9, 2, 0x01), (10, 7, 0x80)):
+        other[236 + row * 8 + byte] ^= value
+    drives = {"view-find": DRIVE_FIND,
+              "view-compare": DRIVE_COMPARE.replace("@OTHER@", base64.b64encode(bytes(other)).decode())}
+    pages = {}
+    for shot, drive in drives.items():
+        path = os.path.join(folder, shot + ".html")
+        with open(path, "wb") as driven:
+            driven.write(page.replace(b"</body>", drive.encode() + b"</body>"))
+        pages[shot] = "file://" + os.path.abspath(path)
+    return pages
+
+
+def strip_demo():
+    """A demo of one controller and 10,000 rows in blocks of 255 whose Z
+    (bit 5 of the entry's last byte) is held in rows 100 to 199, from 0."""
+    header = bytearray(232)
+    header[24:28] = (1).to_bytes(4, "big")
+    body = bytearray()
+    for first in range(0, 10000, 255):
+        rows = min(255, 10000 - first)
+        body += bytes([0, rows, 0, 0])
+        for row in range(first, first + rows):
+            body += bytes([0, 0, 0, 0x20 if 100 <= row < 200 else 0])
+    return bytes(header + body + bytes(4))
+
+
 def report_says(report):
     """What a report shows, parsed from its HTML: the summary's text, the
     closing line's text, and per block its header word, its size and its
@@ -558,10 +912,12 @@ def view_problems(results, folder, engine):
     if not isinstance(results, list):
         return ["%s: the view check failed: %s" % (engine, results)]
     problems = []
+    if len(results) != len(DEMO_NAMES) + len(ADDRESSES):
+        problems.append("%s: %d pages checked, not %d" % (engine, len(results), len(DEMO_NAMES) + len(ADDRESSES)))
     for result in results:
         name = "%s %s" % (engine, result["name"])
         problems += ["%s: %s" % (name, p) for p in result["problems"]]
-        if result["problems"]:
+        if result["problems"] or "#" in result["name"]:
             continue
         with open(os.path.join(folder, result["name"].replace(".view.htm", ".htm")), encoding="utf-8") as report:
             said = report_says(report.read())
@@ -590,6 +946,10 @@ def view_problems(results, folder, engine):
         if result["saved"] is None or base64.b64decode(result["saved"]) != demo_bytes_in(
                 os.path.join(folder, result["name"])):
             problems.append(name + ": the save link does not hand the demo back")
+        given = DEMO_NAMES.get(result["name"])
+        if (result["demoName"], result["savedAs"], result["markup"]) != (given, given, 0):
+            problems.append("%s: the demo's name shows as %r, saves as %r, %d elements of markup; given %r" % (
+                name, result["demoName"], result["savedAs"], result["markup"], given))
         if result["shown"] > 200:
             problems.append("%s: %d lines in the page at once, of %d" % (name, result["shown"], result["lines"]))
         result["cells"] = cells
@@ -657,6 +1017,8 @@ def check_firefox_views(firefox, args, server, example_view):
     problems = view_problems(verdict, os.path.join(work, "site", "views"), "Firefox")
     run_firefox(firefox, work, example_view, os.path.join(args.screenshots, "view-firefox.png"), False,
                 "1600,900")
+    for shot, page in driven_views(args).items():
+        run_firefox(firefox, work, page, os.path.join(args.screenshots, shot + "-firefox.png"), False, "1600,900")
     run_firefox(firefox, work, server.url + "example.htm", os.path.join(args.screenshots, "report-firefox.png"),
                 False)
     return problems
@@ -684,7 +1046,9 @@ def check(args, chromium):
     views = sorted(name for name in os.listdir(os.path.join(site, "views")) if name.endswith(".view.htm"))
     with open(os.path.join(site, "views", "check.html"), "w", encoding="utf-8") as page:
         page.write(VIEW_CHECK_PAGE.replace("@VIEWS@", json.dumps(views))
-                   .replace("@ICON_DATA@", json.dumps(icon_data(args))).replace("@LOAD_FUNCTION@", LOAD_FUNCTION)
+                   .replace("@ICON_DATA@", json.dumps(icon_data(args))).replace("@ADDRESSES@", json.dumps(ADDRESSES))
+                   .replace("@FINDS@", json.dumps(find_cases(os.path.join(site, "..", "shapes"))))
+                   .replace("@COMPARE@", json.dumps(compare_cases())).replace("@LOAD_FUNCTION@", LOAD_FUNCTION)
                    .replace("@REPORT_FUNCTION@", REPORT_FUNCTION))
 
     os.makedirs(args.screenshots, exist_ok=True)
@@ -698,8 +1062,13 @@ def check(args, chromium):
             run_chromium(chromium, args.work, flags + ["--screenshot=" + shot], server.url + "example.htm")
             if not os.path.getsize(shot):
                 raise RuntimeError("no screenshot in " + shot)
-        view_verdict = verdict_of(run_chromium(chromium, args.work, budget, server.url + "views/check.html"))
+        # The views' checks wait for the strip and for the address to follow a move.
+        view_verdict = verdict_of(run_chromium(chromium, args.work, ["--virtual-time-budget=40000", "--dump-dom"],
+                                               server.url + "views/check.html"))
         example_view = "file://" + os.path.abspath(os.path.join(site, "views", "example.view.htm"))
+        for shot, page in driven_views(args).items():
+            run_chromium(chromium, args.work, ["--window-size=1600,900", "--virtual-time-budget=3000",
+                                               "--screenshot=" + os.path.join(args.screenshots, shot + ".png")], page)
         for scheme, flags in (("view.png", []), ("view-dark.png", ["--force-dark-mode"])):
             shot = os.path.join(args.screenshots, scheme)
             run_chromium(chromium, args.work, flags + ["--window-size=1600,900", "--screenshot=" + shot],

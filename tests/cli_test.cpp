@@ -409,7 +409,7 @@ constexpr int as_table = 3000;
 constexpr int as_bytes = 4000;
 
 // What the index of a report or of a named demo stands for.
-std::string made_of(int index)
+std::string made_of(int index, const std::string& demo_name = "in.demo")
 {
     const std::string& demo = shape(static_cast<std::size_t>(index % as_view));
     std::string table;
@@ -417,7 +417,7 @@ std::string made_of(int index)
     case 0:
         return test_support::render(demo);
     case 1:
-        return test_support::view_of(demo);
+        return test_support::view_of(demo, nullptr, demo_name);
     case 2:
         return test_support::text_of(demo);
     case 3:
@@ -650,6 +650,7 @@ const names_case names_cases[] = {
     {"--demo over an existing demo: refused, the demo kept", {{"a.txt", as_text + 1}, {"a.demo", 2}}, nothing, {"--demo", "a.txt"}, 1, "", "demo2html: will not replace 'a.demo': it exists, and no demo is replaced\n", {}, {"a.demo", "a.txt"}},
     {"--demo of a text it cannot read: where and why, nothing written", {{"a.txt", 1}}, nothing, {"--demo", "a.txt", "b.demo"}, 1, "", "demo2html: a.txt:1:1: this is not the text of a demo: its first line is not 'demo2html text 1'\n", {}, {"a.txt"}},
     {"--demo - reads the text from standard input", {}, nothing, {"--demo", "-", "x.demo"}, 0, done("x.demo"), "", {{"x.demo", as_bytes + 2}}, {"x.demo"}, as_text + 2},
+    {"--view of standard input: the page offers demo as the saved name", {}, nothing, {"--view", "-", "p.htm"}, 0, done("p.htm"), "", {{"p.htm", as_view + 1}}, {"p.htm"}, 1},
     {"a missing demo, input from a script: an error, nothing asked", {}, nothing, {"missing.demo"}, 1, "", "demo2html: cannot open 'missing.demo' for reading: No such file or directory\n", {}, {}, 0},
     {"--view after the demo: an option still", {{"a.demo", 0}}, nothing, {"a.demo", "--view"}, 0, done("a.view.htm"), "", {{"a.view.htm", as_view + 0}}, {"a.demo", "a.view.htm"}},
     {"an unknown option: an error naming it, nothing written", {{"a.demo", 0}}, nothing, {"--vieww", "a.demo"}, 2, "", "demo2html: unknown option '--vieww'; demo2html --help lists them\n", {}, {"a.demo"}},
@@ -693,7 +694,11 @@ TEST_P(CliNames, GiveOneReportPerDemoAndReplaceNoOtherFile)
     EXPECT_EQ(result.out, report_out + c.out);
     EXPECT_EQ(result.err, c.err);
     for (const auto& [report, shape_index] : c.reports) {
-        EXPECT_EQ(read_file(folder / report), made_of(shape_index)) << report;
+        const int shown = shape_index % as_view;
+        const auto named = std::find_if(c.demos.begin(), c.demos.end(),
+                                        [shown](const named_demo& d) { return static_cast<int>(d.shape) == shown; });
+        const std::string demo_name = named != c.demos.end() ? named->name : "-"; // no demo named: standard input
+        EXPECT_EQ(read_file(folder / report), made_of(shape_index, demo_name)) << report;
     }
     for (const named_demo& d : c.demos) {
         EXPECT_EQ(read_file(folder / d.name), demo_made_of(d.shape)) << d.name << ": the demo changed";
@@ -1232,7 +1237,7 @@ TEST(CliWarnings, NameWhatTheReportLeavesOut)
         // A piece that ends a line ends the messages.
         EXPECT_TRUE(!c.piece.ends_with('\n') || result.err.ends_with(c.piece)) << result.err;
         EXPECT_EQ(read_file(folder / page),
-                  c.view ? test_support::view_of(c.demo, nullptr) : test_support::render(c.demo));
+                  c.view ? test_support::view_of(c.demo, nullptr, "w.bin") : test_support::render(c.demo));
     }
 }
 

@@ -466,7 +466,8 @@ std::FILE* stream_failing_at(failing_demo& demo)
 
 // The report's writer and the view's, which keep the same contract.
 using write_function = int (*)(std::FILE*, std::FILE*, report::outcome*);
-const std::pair<const char*, write_function> writers[] = {{"report", report::unmush}, {"view", view::write_view}};
+const std::pair<const char*, write_function> writers[] = {{"report", report::unmush},
+                                                          {"view", test_support::write_view_of_in_demo}};
 
 TEST(Report, FailedReadOfTheDemoIsReported)
 {
@@ -693,8 +694,41 @@ TEST(View, CarriesItsStylesheetsScriptAndIcons)
         if (name.ends_with(".png")) {
             wanted = ".i-" + name.substr(0, name.size() - 4) + "{background-image:url(\"data:image/png;base64,";
             EXPECT_EQ(decoded(std::string_view(page).substr(page.find(wanted) + wanted.size())), text(f)) << name;
+            EXPECT_NE(page.find(wanted), std::string::npos) << name;
         }
-        EXPECT_NE(page.find(wanted), std::string::npos) << name;
+    }
+    // The report's stylesheet is there, but for its url()s: the page asks
+    // for nothing beside it.
+    EXPECT_NE(page.find("td img[src$=\"/CLT.png\"]"), std::string::npos);
+    EXPECT_EQ(count_of(page, "url("), count_of(page, "url(\"data:image/png;base64,"));
+    EXPECT_NE(page.find("background-image:\n        none,\n        none,"), std::string::npos);
+}
+
+// The demo's file name, as the page shows it and offers it for saving: no
+// folder, text and never markup, U+FFFD for what is not UTF-8.
+TEST(View, CarriesTheDemosNameAsText)
+{
+    struct name_case {
+        std::string given;
+        std::string shown;
+    };
+    // clang-format off
+    const name_case cases[] = {
+        {"play.demo", "play.demo"}, {"far/away/play.demo", "play.demo"}, {"-", "demo"}, {"dir/", "demo"},
+        {"<svg onload=alert(1)>.demo", "&lt;svg onload=alert(1)&gt;.demo"},
+        {"<img src=x onerror=alert(1)>.demo", "&lt;img src=x onerror=alert(1)&gt;.demo"},
+        {"a&b\"c'.demo", "a&amp;b&quot;c'.demo"}, {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xAE", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xAE"},
+        {"bad\xFF\xC3(\xE0\x80\x80\xED\xA0\x80\xF4\x90\x80\x80\xC3", "bad\uFFFD\uFFFD(\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+    };
+    // clang-format on
+    const std::filesystem::path folder = test_support::scratch_folder("named");
+    test_support::write_file(folder / "in.demo", demo_with(header_fields{}));
+    for (const name_case& c : cases) {
+        std::FILE* in = std::fopen((folder / "in.demo").string().c_str(), "rb");
+        std::FILE* out = std::fopen((folder / "out.htm").string().c_str(), "wb");
+        ASSERT_EQ(view::write_view(in, out, c.given, nullptr), 0);
+        const std::string page = test_support::read_file(folder / "out.htm");
+        EXPECT_NE(page.find("<span id=\"demo-name\">" + c.shown + "</span>"), std::string::npos) << c.given;
     }
 }
 

@@ -130,11 +130,23 @@ inline std::string render(const std::string& demo, report::outcome* outcome = nu
     return report;
 }
 
-// Runs write_view over `demo` and returns the page it wrote.
-inline std::string view_of(const std::string& demo, report::outcome* outcome = nullptr)
+// The name write_view_of_in_demo gives the demo.
+inline std::string view_demo_name = "in.demo";
+
+// write_view for a demo named view_demo_name, with unmush's signature.
+inline int write_view_of_in_demo(std::FILE* demo, std::FILE* page, report::outcome* outcome)
+{
+    return view::write_view(demo, page, view_demo_name, outcome);
+}
+
+// Runs write_view over `demo`, which the user named `demo_name`, and
+// returns the page it wrote.
+inline std::string view_of(const std::string& demo, report::outcome* outcome = nullptr,
+                           const std::string& demo_name = "in.demo")
 {
     std::string page;
-    EXPECT_EQ(written_by(view::write_view, demo, outcome, "wb", page), 0);
+    view_demo_name = demo_name;
+    EXPECT_EQ(written_by(write_view_of_in_demo, demo, outcome, "wb", page), 0);
     return page;
 }
 

@@ -1,14 +1,25 @@
-// The script of a demo2html view page. It reads the demo's bytes, which the
-// page carries as base64 in <script id="demo">, walks its command blocks as
-// the report does, and shows them line by line: a bar per block, then its
-// rows. Only the lines in the window, and a margin, exist in the page at
-// any time, so the page costs the same whatever the demo's length.
+// The lines in the window.
 //
-// window.demoView lets a test read what the page shows without scrolling:
-// the blocks, and the element of any line built by the same code that the
-// window shows.
-"use strict";
-(function () {
+// Contract: builds the page below the summary (the tools, the sheet with
+// its sticky head and rows' box, the closing line, the notes) and shows,
+// as the window moves, only the lines in it and a margin: a bar per block,
+// then its rows. Gives `view`: element(line), a line's element as the
+// window shows it; goTo(block, row), goToRow(row), goToLine(line),
+// lineAtTop(), rowAtTop(); render(); the keys table (a key -> an action)
+// that the other parts add to; tools, the element the other parts put
+// their boxes into; afterRender, functions called after every render with
+// the first and last line shown; marks, functions (row across the demo,
+// from 0, and controller) -> a mask of lanes (bit 0 X, 1 Y, 2 on the
+// buttons in the lanes' order, 16 the reserved bits) that are marked in the cell, one function
+// for differences (marks.differ) and one for a found cell (marks.found);
+// refresh(), which fills every shown line again (view.barNote(block), when
+// set, adds to each bar); stats, the script's time
+// per scroll.
+(function (view) {
+  "use strict";
+  const demo = view.demo;
+  const {blocks, controllers, tablesLeftOut, lineCount, rowCount} = demo;
+  const WORD = view.WORD;
   const LINE = 24; // pixels per line; the stylesheet's --line
   const MARGIN = 8; // lines kept beyond each edge of the window
   // Browsers cap an element's height (Firefox near 17.8 million pixels):
@@ -16,129 +27,23 @@
   // them in proportion.
   const MAX_HEIGHT = 15000000;
 
-  // The demo's layout.
-  const HEADER_SIZE = 232;
-  const CONTROLLERS_OFFSET = 24;
-  const WORD = 4;
-  const MAX_TABLE_CONTROLLERS = 254;
-
   // What each byte of an input entry shows, as the report shows it.
   const STICK_X = ["SRT", "SLT"]; // by whether the value is negative
   const STICK_Y = ["SUP", "SDN"];
   const C_BUTTONS = ["CLT", "CRT", "CDN", "CUP", "R", "L"]; // byte 2, bit 0 first
   const RESERVED = ["reserved1 ", "reserved2 "]; // byte 2, bits 6 and 7
   const MAIN_BUTTONS = ["LT", "RT", "DN", "UP", "S", "Z", "B", "A"]; // byte 3, bit 0 first
-
-  // ------------------------------------------------------------ the bytes
-
-  // The demo stays in the page as its base64 text: a byte is read from its
-  // group of four digits when it is shown, so opening the page decodes
-  // nothing but the header and the blocks' words, whatever the demo's
-  // length. The whole demo is decoded only when it is saved.
-  const source = document.getElementById("demo");
-  const text = source.textContent;
-  source.textContent = "";
-  const padding = text.endsWith("==") ? 2 : text.endsWith("=") ? 1 : 0;
-  const size = (text.length / 4) * 3 - padding;
-
-  const DIGITS = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  const digitValue = new Uint8Array(128); // "=" and anything else read as 0
-  for (let i = 0; i < DIGITS.length; i++) digitValue[DIGITS.charCodeAt(i)] = i;
-
-  // The byte at `offset`, from 0, which must lie inside the demo.
-  function byteAt(offset) {
-    const third = (offset / 3) | 0;
-    const at = third * 4;
-    const group = (digitValue[text.charCodeAt(at)] << 18) | (digitValue[text.charCodeAt(at + 1)] << 12) |
-                  (digitValue[text.charCodeAt(at + 2)] << 6) | digitValue[text.charCodeAt(at + 3)];
-    return (group >> (16 - 8 * (offset - third * 3))) & 0xff;
-  }
-
-  function decodeAll() {
-    if (typeof Uint8Array.fromBase64 === "function") return Uint8Array.fromBase64(text);
-    const binary = atob(text);
-    const bytes = new Uint8Array(binary.length);
-    for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
-    return bytes;
-  }
-
-  // A header byte beyond the end of a short demo reads as 0xFF, as in the
-  // report.
-  const headerByte = offset => (offset < size ? byteAt(offset) : 0xff);
-  const headerWord = offset =>
-    ((headerByte(offset) << 24) | (headerByte(offset + 1) << 16) | (headerByte(offset + 2) << 8) |
-     headerByte(offset + 3)) >>> 0;
-  const word = offset =>
-    ((byteAt(offset) << 24) | (byteAt(offset + 1) << 16) | (byteAt(offset + 2) << 8) | byteAt(offset + 3)) >>> 0;
-
-  const controllers = headerWord(CONTROLLERS_OFFSET);
-  const tablesLeftOut = controllers > MAX_TABLE_CONTROLLERS;
-
-  // ------------------------------------------------------------ the walk
-
-  // Every block: where its header word lies, the word, the rows it
-  // announces, the entries the demo holds of it, the rows shown, its first
-  // line and the number across the demo of its first row.
-  const blocks = [];
-  const walk = {endedEarly: false, endOffset: 0};
-
-  function walkBlocks() {
-    if (size < HEADER_SIZE) {
-      walk.endedEarly = true;
-      walk.endOffset = size;
-      return;
-    }
-    if (tablesLeftOut) return;
-    let at = HEADER_SIZE;
-    let line = 0;
-    let rowsBefore = 0;
-    for (;;) {
-      if (at + WORD > size) {
-        walk.endedEarly = true;
-        walk.endOffset = at;
-        return;
-      }
-      const header = word(at);
-      if (header === 0) return;
-      const rows = (header >>> 16) & 0xff; // the word's second byte
-      const announced = rows * controllers;
-      const entries = Math.min(announced, Math.floor((size - at - WORD) / WORD));
-      const shown = controllers === 0 ? 0 : Math.ceil(entries / controllers);
-      blocks.push({offset: at, word: header, rows: rows, entries: entries, shown: shown, line: line,
-                   firstRow: rowsBefore});
-      line += 1 + shown;
-      rowsBefore += shown;
-      if (entries < announced) {
-        walk.endedEarly = true;
-        walk.endOffset = at + WORD + entries * WORD;
-        return;
-      }
-      at += WORD + announced * WORD;
-    }
-  }
-  walkBlocks();
-  const lastBlock = blocks[blocks.length - 1];
-  const lineCount = lastBlock ? lastBlock.line + 1 + lastBlock.shown : 0;
-  const rowCount = lastBlock ? lastBlock.firstRow + lastBlock.shown : 0;
-
-  // The last block whose `field` (its first line, or the number of its
-  // first row) is not above `value`: the block that holds that line or row.
-  function lastBlockFrom(field, value) {
-    let low = 0;
-    let high = blocks.length - 1;
-    while (low < high) {
-      const middle = (low + high + 1) >> 1;
-      if (blocks[middle][field] <= value) low = middle;
-      else high = middle - 1;
-    }
-    return low;
-  }
-  const blockOfLine = line => lastBlockFrom("line", line);
-  const blockOfRow = row => lastBlockFrom("firstRow", row); // the demo's row, from 0
-
-  // ------------------------------------------------------------ the pieces
+  // The buttons' lanes, from the left of a cell: the C buttons' group, then
+  // the main buttons'.
+  const LANE_NAMES = C_BUTTONS.concat(MAIN_BUTTONS);
+  const LANES_LEFT = 100; // pixels from the cell's left edge
+  const LANE_WIDTH = 15;
+  const laneLeft = name => LANES_LEFT + LANE_NAMES.indexOf(name) * LANE_WIDTH;
+  view.C_BUTTONS = C_BUTTONS;
+  view.MAIN_BUTTONS = MAIN_BUTTONS;
 
   const hex8 = value => value.toString(16).toUpperCase().padStart(8, "0");
+  view.hex8 = hex8;
   // The report's "%3d%" of a stick byte taken as signed 8-bit.
   const strength = value => String(value).padStart(3, " ") + "%";
 
@@ -171,14 +76,14 @@
   // is filled in again when it shows another line: only what differs is
   // set, so a scroll makes and drops no elements.
   const CELL = '<span class="c"><b class="d m x">0</b><b class="d m y">0</b><i class="k kc"></i>' +
-               '<i class="k km"></i><s class="r"></s></span>';
+               '<i class="k km"></i><s class="r"></s><em></em></span>';
   const shapes = new Map(); // cells of a row, or -1 for a bar -> an empty element of that shape
   function makeShape(cells) {
     let shape = shapes.get(cells);
     if (!shape) {
       const holder = document.createElement("div");
       holder.innerHTML = cells < 0 ? '<div class="bar"></div>'
-                                   : '<div class="row"><span class="n">0</span><span class="n">0</span>' +
+                                   : '<div class="row"><span class="n">0</span><a class="n" href="#">0</a>' +
                                      CELL.repeat(cells) + "</div>";
       shape = holder.firstChild;
       shapes.set(cells, shape);
@@ -191,14 +96,17 @@
   // Where a line lies: its block, its row in the block (-1 for the bar) and
   // its shape.
   function lineAt(line) {
-    const index = blockOfLine(line);
+    const index = demo.blockOfLine(line);
     const block = blocks[index];
     const row = line - block.line - 1;
     const cells = row < 0 ? -1 : Math.min(controllers, block.entries - row * controllers);
     return {index: index, row: row, cells: cells};
   }
 
+  // A block's own bar is hidden while the head shows it, so that one bar
+  // names the block in view.
   function fillBar(element, index) {
+    setClass(element, index === currentBlock ? "bar under" : "bar");
     if (element.block === index) return;
     element.block = index;
     element.innerHTML = barText(index);
@@ -206,30 +114,72 @@
   function barText(index) {
     const block = blocks[index];
     return "Block " + (index + 1) + '<span class="w">' + hex8(block.word) + ' </span><span class="s">Size: ' +
-           block.rows + "</span>";
+           block.rows + "</span>" + (view.barNote ? view.barNote(index) : "");
   }
 
   function setClass(element, name) {
     if (element.className !== name) element.className = name;
   }
 
+  // The marks of the other parts, as lanes drawn over a cell; the same
+  // masks give the same markup.
+  view.marks = {differ: null, found: null};
+  const markups = new Map();
+  function markup(differ, found) {
+    const key = differ * 131072 + found;
+    let html = markups.get(key);
+    if (html === undefined) {
+      html = laneMarks(differ, "diff") + laneMarks(found, "found");
+      markups.set(key, html);
+    }
+    return html;
+  }
+  // The lanes a mark can cover: X, Y, the buttons, the reserved bits.
+  const LANE_LEFTS = [2, 50].concat(LANE_NAMES.map(laneLeft), [312]);
+  const LANE_WIDTHS = [46, 46].concat(LANE_NAMES.map(() => LANE_WIDTH), [38]);
+  function laneMarks(mask, kind) {
+    let html = "";
+    for (let lane = 0; lane < LANE_LEFTS.length; lane++) {
+      if (mask & (1 << lane)) {
+        html += '<u class="' + kind + '" style="left:' + LANE_LEFTS[lane] + "px;width:" + LANE_WIDTHS[lane] +
+                'px"></u>';
+      }
+    }
+    return html;
+  }
+
   // A row's stripe follows the report: counted from the end of its block
   // (the last announced row is row 1), the even rows are striped.
   function fillRow(element, index, row) {
     const block = blocks[index];
-    setClass(element, (block.rows - row) % 2 === 0 ? "row switch" : "row");
+    const across = block.firstRow + row;
+    setClass(element, ((block.rows - row) % 2 === 0 ? "row switch" : "row") + (across === view.markedRow ? " marked" : ""));
     const parts = element.children;
     parts[0].firstChild.data = row + 1;
-    parts[1].firstChild.data = block.firstRow + row + 1;
+    if (parts[1].across !== across) {
+      parts[1].across = across;
+      parts[1].firstChild.data = across + 1;
+      parts[1].href = "#row=" + (across + 1);
+    }
     const first = block.offset + WORD + row * controllers * WORD;
-    for (let cell = 0; cell < element.shape; cell++) fillCell(parts[2 + cell], first + cell * WORD);
+    for (let cell = 0; cell < element.shape; cell++) {
+      fillCell(parts[2 + cell], first + cell * WORD);
+      const differ = view.marks.differ ? view.marks.differ(across, cell) : 0;
+      const found = view.marks.found ? view.marks.found(across, cell) : 0;
+      const marks = parts[2 + cell].lastChild;
+      const html = differ || found ? markup(differ, found) : "";
+      if (marks.marked !== html) {
+        marks.marked = html;
+        marks.innerHTML = html;
+      }
+    }
   }
 
   function fillCell(cell, offset) {
-    const x = byteAt(offset);
-    const y = byteAt(offset + 1);
-    const c = byteAt(offset + 2);
-    const main = byteAt(offset + 3);
+    const x = demo.byteAt(offset);
+    const y = demo.byteAt(offset + 1);
+    const c = demo.byteAt(offset + 2);
+    const main = demo.byteAt(offset + 3);
     const entry = (x << 24) | (y << 16) | (c << 8) | main;
     if (cell.entry === entry) return;
     cell.entry = entry;
@@ -256,13 +206,6 @@
     fillLine(element, where);
     return element;
   }
-
-  // The buttons' lanes, from the left of a cell: the C buttons' group, then
-  // the main buttons'.
-  const LANE_NAMES = C_BUTTONS.concat(MAIN_BUTTONS);
-  const LANES_LEFT = 100; // pixels from the cell's left edge
-  const LANE_WIDTH = 15;
-  const laneLeft = name => LANES_LEFT + LANE_NAMES.indexOf(name) * LANE_WIDTH;
 
   // The rules that draw each group of held buttons, one per value, with a
   // background layer per held button in its lane. The icons are those of
@@ -355,21 +298,21 @@
   notes.innerHTML = notesHtml();
 
   const summary = document.getElementById("summary");
-  summary.after(tools, printed, sheet, closing, notes);
+  (document.getElementById("demo-file") || summary).after(tools, printed, sheet, closing, notes);
   const title = summary.querySelector("h1");
   if (title) document.title = title.textContent + " (demo2html view)";
 
   function notesHtml() {
     const notes = [];
     if (tablesLeftOut) {
-      notes.push("The demo has " + controllers + " controllers, more than " + MAX_TABLE_CONTROLLERS +
+      notes.push("The demo has " + controllers + " controllers, more than " + view.MAX_TABLE_CONTROLLERS +
                  "; the block tables are left out.");
     }
-    if (size < HEADER_SIZE) {
-      notes.push("The demo ends after " + size + (size === 1 ? " byte" : " bytes") +
+    if (demo.size < view.HEADER_SIZE) {
+      notes.push("The demo ends after " + demo.size + (demo.size === 1 ? " byte" : " bytes") +
                  ", inside its header; the missing header bytes are shown as 0xFF.");
-    } else if (walk.endedEarly) {
-      notes.push("The demo ends early, at offset " + walk.endOffset +
+    } else if (demo.endedEarly) {
+      notes.push("The demo ends early, at offset " + demo.endOffset +
                  ", before the zero word that closes its command blocks; the view shows what it holds.");
     }
     return notes.map(text => "<p>" + text + "</p>").join("");
@@ -422,14 +365,27 @@
   }
 
   let placedAt = NaN; // the offset the shown lines were placed with
+  let currentBlock = -1; // the block the head names
+  view.afterRender = [];
+
+  // The block in view: that of the line at the top, or, once the demo's
+  // last line is in the window, the last block, whose bar is then in the
+  // window too (or above it).
+  function blockInView(inDemo) {
+    if (!blocks.length) return -1;
+    const top = Math.min(lineCount - 1, Math.floor(inDemo / LINE));
+    const bottom = Math.floor((inDemo + innerHeight - layout.head - 1) / LINE);
+    return bottom >= lineCount - 1 ? blocks.length - 1 : demo.blockOfLine(top);
+  }
 
   // Shows the lines in and near the window: the elements of lines gone
   // from there are filled in again with the new ones, moved into place,
   // and only what is left over is dropped.
-  function render() {
+  function render(again) {
     const started = performance.now();
     const at = anchor();
     const inDemo = placeInDemo(at);
+    showCurrentBlock(blockInView(inDemo), again);
     // Lines move in the box only when it is shorter than the lines: then
     // every line is placed again.
     const offset = at - inDemo;
@@ -440,6 +396,9 @@
       if (line < first || line > last || offset !== placedAt) {
         free.push(element);
         shownLines.delete(line);
+      } else if (again === true || element.shape < 0) {
+        if (again === true) element.block = -1;
+        fillLine(element, lineAt(line));
       }
     }
     placedAt = offset;
@@ -464,17 +423,15 @@
     }
     for (const element of free) element.remove();
     if (added) rowsBox.appendChild(added);
-    showCurrentBlock(Math.min(lineCount - 1, Math.floor(inDemo / LINE)));
+    for (const after of view.afterRender) after(first, last);
     const spent = performance.now() - started;
     stats.renders++;
     stats.total += spent;
     stats.max = Math.max(stats.max, spent);
   }
 
-  let currentBlock = -1;
-  function showCurrentBlock(line) {
-    const index = line >= 0 && blocks.length ? blockOfLine(line) : -1;
-    if (index === currentBlock) return;
+  function showCurrentBlock(index, again) {
+    if (index === currentBlock && again !== true) return;
     currentBlock = index;
     current.innerHTML = index < 0 ? "" : barText(index);
   }
@@ -490,6 +447,22 @@
   function lineAtTop() {
     return Math.min(lineCount - 1, Math.floor((placeInDemo(anchor()) + 1) / LINE));
   }
+  // The row across the demo, from 0, at the top of the rows (a bar counts
+  // as its block's first row).
+  function rowAtTop() {
+    if (!blocks.length) return 0;
+    const line = lineAtTop();
+    const block = blocks[demo.blockOfLine(line)];
+    return Math.min(rowCount - 1, block.firstRow + Math.max(0, line - block.line - 1));
+  }
+
+  // A row across the demo, from 0, taken as the nearest when out of range.
+  function goToRow(row) {
+    if (!rowCount) return;
+    const across = Math.max(0, Math.min(rowCount - 1, row));
+    const index = demo.blockOfRow(across);
+    goToLine(blocks[index].line + 1 + across - blocks[index].firstRow);
+  }
 
   // A block, from 1, and a row: within that block, or with no block across
   // the demo.
@@ -500,9 +473,7 @@
       const within = row ? Math.max(0, Math.min(blocks[index].shown, row)) : 0;
       goToLine(blocks[index].line + within);
     } else if (row) {
-      const across = Math.max(0, Math.min(rowCount - 1, row - 1));
-      const index = blockOfRow(across);
-      goToLine(blocks[index].line + 1 + across - blocks[index].firstRow);
+      goToRow(row - 1);
     }
   }
 
@@ -514,32 +485,22 @@
   const keys = {
     j: () => goToLine(lineAtTop() + 1),
     k: () => goToLine(lineAtTop() - 1),
-    n: () => blocks.length && goToLine(blocks[Math.min(blocks.length - 1, blockOfLine(lineAtTop()) + 1)].line),
+    n: () => blocks.length && goToLine(blocks[Math.min(blocks.length - 1, demo.blockOfLine(lineAtTop()) + 1)].line),
     p: () => {
       if (!blocks.length) return;
       const at = lineAtTop();
-      const index = blockOfLine(at);
+      const index = demo.blockOfLine(at);
       goToLine(blocks[blocks[index].line < at ? index : Math.max(0, index - 1)].line);
     },
     g: () => tools.querySelector("#go-block").focus(),
   };
   document.addEventListener("keydown", event => {
-    const inBox = event.target.closest && event.target.closest("input, button");
+    const inBox = event.target.closest && event.target.closest("input, button, select");
     if (event.ctrlKey || event.altKey || event.metaKey || inBox) return;
     const action = keys[event.key];
     if (action) {
       event.preventDefault();
       action();
-    }
-  });
-
-  const save = tools.querySelector("#save");
-  const pageName = decodeURIComponent(location.pathname.split("/").pop() || "");
-  save.download = (pageName.replace(/(\.view)?\.html?$/i, "") || "demo") + ".demo";
-  // The demo is decoded for the link when it is first used.
-  save.addEventListener("click", () => {
-    if (!save.href.startsWith("blob:")) {
-      save.href = URL.createObjectURL(new Blob([decodeAll()], {type: "application/octet-stream"}));
     }
   });
 
@@ -558,29 +519,9 @@
     measure();
     render();
   });
-  render();
-  requestAnimationFrame(() => {
-    measure();
-    render();
-    // The summary's fonts may change its height once they are in.
-    if (document.fonts) document.fonts.ready.then(() => {
-      measure();
-      render();
-    });
-  });
 
-  window.demoView = {
-    controllers: controllers,
-    tablesLeftOut: tablesLeftOut,
-    endedEarly: walk.endedEarly,
-    endOffset: walk.endOffset,
-    lineCount: lineCount,
-    blocks: () => blocks.map(b => ({word: hex8(b.word), rows: b.rows, entries: b.entries, shown: b.shown,
-                                    line: b.line})),
-    // The element of any line, as the window shows it, not in the page.
-    element: lineElement,
-    goTo: goTo,
-    goToLine: goToLine,
-    stats: stats,
-  };
-})();
+  Object.assign(view, {element: lineElement, goTo: goTo, goToRow: goToRow, goToLine: goToLine,
+                       lineAtTop: lineAtTop, rowAtTop: rowAtTop, render: render, refresh: () => render(true),
+                       measure: measure, keys: keys, tools: tools, sheet: sheet, stats: stats,
+                       currentBlock: () => currentBlock, LINE: LINE});
+})(view);
