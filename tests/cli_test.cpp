@@ -1022,6 +1022,12 @@ void others_report(const fs::path& f)
     of_another_user(f / "run.htm");
 }
 
+void others_unreadable_report(const fs::path& f)
+{
+    earlier_report(f / "run.htm", fs::perms::owner_read | fs::perms::owner_write);
+    of_another_user(f / "run.htm");
+}
+
 void others_res_link(const fs::path& f)
 {
     fs::create_directory_symlink("../home", f / "res");
@@ -1042,6 +1048,7 @@ const shared_case shared_cases[] = {
     {"another user's link in a sticky folder: refused as the system refuses it", sticky_for_all, victim_link, 1, "demo2html: cannot open 'run.htm' for writing: Permission denied\n", {"run.demo", "run.htm"}, "", fs::perms::none, true},
     {"another user's pipe in a sticky folder: refused, never waited on", sticky_for_all, others_pipe, 1, "demo2html: will not write the report to 'run.htm': it belongs to another user\n", {"run.demo", "run.htm"}},
     {"another user's report: replaced, its group's bits not given to the new group", fs::perms::all, others_report, 0, res_note, {"res", "run.demo", "run.htm"}, "run.htm", fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read},
+    {"another user's report that cannot be read: refused, kept", fs::perms::all, others_unreadable_report, 1, "demo2html: will not replace 'run.htm': cannot tell whether it is a report: Permission denied\n", {"run.demo", "run.htm"}, "run.htm", fs::perms::owner_read | fs::perms::owner_write},
     {"res/ another user's link: not followed, one warning", fs::perms::all, others_res_link, 0, "demo2html: warning: cannot write the folder 'res': it is another user's link; not followed; the report shows without its stylesheet and icons\n", {"res", "run.demo", "run.htm"}},
     {"res/ another user's, not writable: one warning, one note", fs::perms::all, others_res, 0, "demo2html: warning: cannot write the folder 'res': Permission denied; the report shows without its stylesheet and icons\n" + res_kept_note, {"res", "run.demo", "run.htm"}},
 };
