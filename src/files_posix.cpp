@@ -592,9 +592,10 @@ int read_start(const spot& at, std::size_t count, std::string& bytes)
     if (fd < 0) {
         return error;
     }
+    // The file looked at is held, so it still is the regular file it was.
     bytes.resize(count);
-    const ssize_t n = at.seen.what == kind::regular ? read(fd, bytes.data(), count) : -1;
-    error = n < 0 ? (at.seen.what == kind::regular ? errno : EINVAL) : 0;
+    const ssize_t n = read(fd, bytes.data(), count);
+    error = n < 0 ? errno : 0;
     bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     close(fd);
     return error;

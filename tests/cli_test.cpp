@@ -405,6 +405,10 @@ constexpr int as_view = 1000;
 
 const std::string res_note = "demo2html: note: wrote the report's stylesheet and icons into 'res' (19 files)\n";
 const std::string old_report = "<HTML>\nan earlier report\n";
+const fs::perms rw_r = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+const fs::perms rw_r_x_r_x =
+    fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
+
 const std::string no_res_note = "demo2html: note: no res/ is written beside a report on standard output; name the "
                                 "report (demo2html DEMO REPORT) to have its stylesheet and icons beside it\n";
 
@@ -813,7 +817,6 @@ std::vector<std::string> with_links(std::vector<std::string> names, int count)
     return names;
 }
 
-const fs::perms rw_r = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
 const fs::perms rw_rw_r = rw_r | fs::perms::group_write | fs::perms::others_read;
 
 const replace_case replace_cases[] = {
@@ -1226,6 +1229,7 @@ struct resource_case {
     std::string kept = "";    // a file of res/ that must still hold "mine"
     std::string before = "";  // shell commands before the program
     std::string missing = ""; // a file of res/ that could not be written
+    bool new_bits = false;    // res/ and its files have a new folder's and file's bits under umask 022
 };
 
 const resource_case resource_cases[] = {
@@ -1280,6 +1284,15 @@ const resource_case resource_cases[] = {
      "",
      "ulimit -f 4 && trap '' XFSZ && ",
      "pretty.css"},
+    {"under umask 022: the folder 0755, its files 0644",
+     nothing,
+     {"demo.bin"},
+     "res",
+     "(19 files)",
+     "",
+     "umask 022 && ",
+     "",
+     true},
     {"res is a file: a warning, and the report stands",
      [](const fs::path& f) { write_file(f / "res", "mine"); },
      {"demo.bin"},
@@ -1311,6 +1324,10 @@ TEST_P(CliResources, AreWrittenBesideTheReportWhereMissing)
                                                              : read_file(fs::path(DEMO2HTML_RES_SOURCE) / name);
             EXPECT_EQ(read_file(folder / c.res / name), expected) << name;
         }
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder / c.res)) {
+            EXPECT_TRUE(!c.new_bits || entry.status().permissions() == (rw_r | fs::perms::others_read)) << entry.path();
+        }
+        EXPECT_TRUE(!c.new_bits || fs::status(folder / c.res).permissions() == (fs::perms::owner_all | rw_r_x_r_x));
         // Nothing else: no part file is left behind.
         EXPECT_EQ(static_cast<std::size_t>(std::distance(fs::directory_iterator(folder / c.res), {})),
                   resource_names().size() - (c.missing.empty() ? 0 : 1));
