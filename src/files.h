@@ -81,7 +81,7 @@ inline constexpr int others_link = 0x10002;       // another user's symbolic lin
 // it goes; moved, never copied.
 struct held_folder {
     std::intptr_t handle = -1;
-    std::string name; // the folder's name as messages give it ("" for the working folder)
+    std::string name; // the folder's name as given ("" for the working folder), for messages and (Windows) its paths
     held_folder() = default;
     held_folder(held_folder&& other) noexcept;
     held_folder& operator=(held_folder&& other) noexcept;
@@ -103,14 +103,15 @@ struct spot {
     held_folder file; // the file looked at, held (O_PATH) so its identity cannot pass to another file meanwhile
 };
 
-// Looks at `name` once and holds its folders in `at`. A name that reaches
+// Looks at `name` once and holds its folders in `at`, a spot not used
+// before. A name that reaches
 // nothing is no error (seen.what is kind::missing), but a link to nothing is
 // (link_to_nothing): no file is ever made through a link. Returns 0 or the
 // error value; nothing is opened that could wait, truncate or block.
 int hold(const std::string& name, spot& at);
 
 // What the name `leaf` in the held `folder` is, without following a link:
-// a link is kind::other with `link` set. A missing name is no error.
+// a link is kind::other. A missing name is no error.
 status look_in(const held_folder& folder, const std::string& leaf);
 
 // Holds the folder `name` within `parent` (res/), making it where missing:

@@ -210,7 +210,10 @@ int open_checked(const spot& at, int flags, int& error)
 {
     const int folder = handle_of(at.folder);
     const status now = look_in(at.folder, at.leaf);
-    error = now.error != 0 ? now.error : now.id != at.seen.id || now.link ? changed_meanwhile : 0;
+    error = now.error;
+    if (error == 0 && now.id != at.seen.id) {
+        error = changed_meanwhile;
+    }
     const int fd = error == 0 ? openat(folder, at.leaf.c_str(), flags | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC) : -1;
     if (error == 0 && fd < 0) {
         error = errno == ELOOP || errno == ENOENT ? changed_meanwhile : errno;
@@ -278,7 +281,8 @@ std::string path_of_descriptor(int fd)
 {
     std::string path(PATH_MAX, '\0');
     const ssize_t n = readlink(descriptor_path(fd).c_str(), path.data(), path.size());
-    if (n <= 0 || static_cast<std::size_t>(n) >= path.size() || path.front() != '/') {
+    // Failed (a size past any path) or empty (no slash at the start).
+    if (static_cast<std::size_t>(n) >= path.size() || path.front() != '/') {
         return "";
     }
     path.resize(static_cast<std::size_t>(n));
@@ -527,7 +531,6 @@ int look_once(const std::string& name, spot& at)
 
 int hold(const std::string& name, spot& at)
 {
-    at = spot{};
     if (calls_to_fail().look != 0) {
         return calls_to_fail().look;
     }
@@ -548,7 +551,6 @@ status look_in(const held_folder& folder, const std::string& leaf)
         seen.error = error_unless_missing(errno);
     } else {
         seen = status_from(info);
-        seen.link = S_ISLNK(info.st_mode);
     }
     return seen;
 }
@@ -576,7 +578,6 @@ int hold_subfolder(const held_folder& parent, const std::string& name, held_fold
     }
     others = own.st_uid != geteuid();
     held.handle = fd;
-    held.name = parent.name + name;
     return 0;
 }
 
@@ -591,9 +592,10 @@ int read_start(const spot& at, std::size_t count, std::string& bytes)
     if (fd < 0) {
         return error;
     }
+    // The file looked at is held, so it still is the regular file it was.
     bytes.resize(count);
-    const ssize_t n = at.seen.what == kind::regular ? read(fd, bytes.data(), count) : -1;
-    error = n < 0 ? (at.seen.what == kind::regular ? errno : EINVAL) : 0;
+    const ssize_t n = read(fd, bytes.data(), count);
+    error = n < 0 ? errno : 0;
     bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     close(fd);
     return error;

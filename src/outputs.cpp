@@ -231,6 +231,16 @@ std::string refusal_by_identity(const std::string& name, const files::file_id& i
     return "";
 }
 
+// Why a name is refused for a cause of the program's own (a link to
+// nothing, a file changed meanwhile), or for the system's `error`.
+std::string refusal_for(const std::string& name, int error)
+{
+    if (error == files::changed_meanwhile || error == files::link_to_nothing) {
+        return quoted(name) + " " + files::error_text(error).substr(std::string_view("it ").size());
+    }
+    return cannot_open(name, "writing", error);
+}
+
 // Why the existing regular file `name`, looked at in `at`, may not be
 // replaced: it is not of the kind written, or it cannot be read to tell.
 // "" when it may.
@@ -238,7 +248,7 @@ std::string refusal_by_content(const std::string& name, const files::spot& at, c
 {
     std::string start;
     if (const int error = files::read_start(at, first_bytes_told(), start); error == files::changed_meanwhile) {
-        return quoted(name) + " " + files::error_text(error).substr(std::string_view("it ").size());
+        return refusal_for(name, error);
     } else if (error != 0) {
         return "will not replace " + quoted(name) + ": cannot tell whether it is a " + made.noun + ": " +
                files::error_text(error);
@@ -254,16 +264,6 @@ std::string folder_label(const std::string& folder) { return folder.empty() ? ".
 std::string left_as(const target& out)
 {
     return quoted(out.name) + (out.replaces ? " is left as it was" : " is not written");
-}
-
-// Why a name is refused for a cause of the program's own (a link to
-// nothing, a file changed meanwhile), or for the system's `error`.
-std::string refusal_for(const std::string& name, int error)
-{
-    if (error == files::changed_meanwhile || error == files::link_to_nothing) {
-        return quoted(name) + " " + files::error_text(error).substr(std::string_view("it ").size());
-    }
-    return cannot_open(name, "writing", error);
 }
 
 // Removes what this run made for a report that was not completed.

@@ -434,6 +434,10 @@ std::string demo_made_of(std::size_t index)
 
 const std::string res_note = "demo2html: note: wrote the report's stylesheet and icons into 'res' (19 files)\n";
 const std::string old_report = "<HTML>\nan earlier report\n";
+const fs::perms rw_r = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+const fs::perms rw_r_x_r_x =
+    fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
+
 const std::string no_res_note = "demo2html: note: no res/ is written beside a report on standard output; name the "
                                 "report (demo2html DEMO REPORT) to have its stylesheet and icons beside it\n";
 
@@ -870,7 +874,6 @@ std::vector<std::string> with_links(std::vector<std::string> names, int count)
     return names;
 }
 
-const fs::perms rw_r = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
 const fs::perms rw_rw_r = rw_r | fs::perms::group_write | fs::perms::others_read;
 
 const replace_case replace_cases[] = {
@@ -1079,6 +1082,12 @@ void others_report(const fs::path& f)
     of_another_user(f / "run.htm");
 }
 
+void others_unreadable_report(const fs::path& f)
+{
+    earlier_report(f / "run.htm", fs::perms::owner_read | fs::perms::owner_write);
+    of_another_user(f / "run.htm");
+}
+
 void others_res_link(const fs::path& f)
 {
     fs::create_directory_symlink("../home", f / "res");
@@ -1099,6 +1108,7 @@ const shared_case shared_cases[] = {
     {"another user's link in a sticky folder: refused as the system refuses it", sticky_for_all, victim_link, 1, "demo2html: cannot open 'run.htm' for writing: Permission denied\n", {"run.demo", "run.htm"}, "", fs::perms::none, true},
     {"another user's pipe in a sticky folder: refused, never waited on", sticky_for_all, others_pipe, 1, "demo2html: will not write the report to 'run.htm': it belongs to another user\n", {"run.demo", "run.htm"}},
     {"another user's report: replaced, its group's bits not given to the new group", fs::perms::all, others_report, 0, res_note, {"res", "run.demo", "run.htm"}, "run.htm", fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read},
+    {"another user's report that cannot be read: refused, kept", fs::perms::all, others_unreadable_report, 1, "demo2html: will not replace 'run.htm': cannot tell whether it is a report: Permission denied\n", {"run.demo", "run.htm"}, "run.htm", fs::perms::owner_read | fs::perms::owner_write},
     {"res/ another user's link: not followed, one warning", fs::perms::all, others_res_link, 0, "demo2html: warning: cannot write the folder 'res': it is another user's link; not followed; the report shows without its stylesheet and icons\n", {"res", "run.demo", "run.htm"}},
     {"res/ another user's, not writable: one warning, one note", fs::perms::all, others_res, 0, "demo2html: warning: cannot write the folder 'res': Permission denied; the report shows without its stylesheet and icons\n" + res_kept_note, {"res", "run.demo", "run.htm"}},
 };
@@ -1286,6 +1296,7 @@ struct resource_case {
     std::string kept = "";    // a file of res/ that must still hold "mine"
     std::string before = "";  // shell commands before the program
     std::string missing = ""; // a file of res/ that could not be written
+    bool new_bits = false;    // res/ and its files have a new folder's and file's bits under umask 022
 };
 
 const resource_case resource_cases[] = {
@@ -1340,6 +1351,15 @@ const resource_case resource_cases[] = {
      "",
      "ulimit -f 4 && trap '' XFSZ && ",
      "pretty.css"},
+    {"under umask 022: the folder 0755, its files 0644",
+     nothing,
+     {"demo.bin"},
+     "res",
+     "(19 files)",
+     "",
+     "umask 022 && ",
+     "",
+     true},
     {"res is a file: a warning, and the report stands",
      [](const fs::path& f) { write_file(f / "res", "mine"); },
      {"demo.bin"},
@@ -1371,6 +1391,10 @@ TEST_P(CliResources, AreWrittenBesideTheReportWhereMissing)
                                                              : read_file(fs::path(DEMO2HTML_RES_SOURCE) / name);
             EXPECT_EQ(read_file(folder / c.res / name), expected) << name;
         }
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder / c.res)) {
+            EXPECT_TRUE(!c.new_bits || entry.status().permissions() == (rw_r | fs::perms::others_read)) << entry.path();
+        }
+        EXPECT_TRUE(!c.new_bits || fs::status(folder / c.res).permissions() == (fs::perms::owner_all | rw_r_x_r_x));
         // Nothing else: no part file is left behind.
         EXPECT_EQ(static_cast<std::size_t>(std::distance(fs::directory_iterator(folder / c.res), {})),
                   resource_names().size() - (c.missing.empty() ? 0 : 1));

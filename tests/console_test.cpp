@@ -338,6 +338,10 @@ void temporary_mode()
     }
 }
 
+void a_subfolder() { std::filesystem::create_directory("sub"); }
+
+void no_res() { std::filesystem::remove_all("res"); }
+
 const std::string long_earlier = "<HTML>\n" + std::string(300000, 'x');
 const std::string changed = "error: 'r.htm' changed while it was written; left as it is";
 
@@ -366,6 +370,8 @@ const rule_case rule_cases[] = {
     {"a link flipped from a device to the notes after the look: the device written, the notes kept", {.after_look = flip_link_to_notes}, nullptr, 0, {"out: \n\nAll done.  Demo is broken down in l.htm.\n"}, false, "l.htm", "null", a_null_device, {{"notes.txt", "mine"}}, {"d.demo", "l.htm", "notes.txt", "null", "res"}},
     {"a link flipped from the report to the notes after the look: the report looked at replaced", {.after_look = flip_link_to_notes}, "<HTML>\nearlier", 0, {"out: \n\nAll done.  Demo is broken down in l.htm.\n"}, true, "l.htm", "r.htm", nullptr, {{"notes.txt", "mine"}}, {"d.demo", "l.htm", "notes.txt", "r.htm", "res"}},
     {"the report's folder swapped for a link to another after the look: written in the folder looked at", {.after_look = team_swapped_for_site}, nullptr, 0, {"note: wrote the report's stylesheet and icons into 'team/res' (19 files)", "out: \n\nAll done.  Demo is broken down in team/r.htm.\n"}, false, "team/r.htm", nullptr, team_and_site, {{"site/r.htm", "mine"}, {"team.old/r.htm", nullptr}}, {"d.demo", "res", "site", "team", "team.old"}},
+    {"no temporary file in the name's folder: that folder named", {.temporary = EROFS}, nullptr, 1, {"error: cannot make a temporary file in 'sub/' for 'sub/r.htm': Read-only file system; 'sub/r.htm' is not written"}, false, "sub/r.htm", nullptr, a_subfolder, {}, {"d.demo", "res", "sub"}},
+    {"written in place: its res/ beside it, as far as the folder takes new files", {.temporary = EACCES}, "<HTML>\nearlier", 0, {"note: cannot make a temporary file in '.': Permission denied; 'r.htm' is written in place", "warning: cannot write the folder 'res': Permission denied; the report shows without its stylesheet and icons", done_r}, true, "r.htm", "r.htm", no_res},
     {"no nameless files: the named temporary file is open to its owner alone", {.nameless = EOPNOTSUPP, .before_change = temporary_mode}, nullptr, 0, {done_r}, true, "r.htm", "r.htm", nullptr, {{"mode", "384"}}, {"d.demo", "mode", "r.htm", "res"}},
 };
 // clang-format on
