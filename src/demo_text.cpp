@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -664,39 +665,95 @@ bool stick_in_place(const row_pieces& p, const char* field, unsigned char& out)
     return value >= -128 && value <= 127 && written == found;
 }
 
-// Each place's letter, and the bit it sets: byte 2's in the low byte and
-// byte 3's in the high one.
-struct place_letters {
-    std::array<char, lanes::count> letter{};
-    std::array<std::uint16_t, lanes::count> bit{};
-};
+// The 16 places are read eight at a time, as the bytes of a 64-bit word:
+// byte i is place i, on any host.
+constexpr std::size_t places_per_word = 8;
+constexpr std::uint64_t high_bits = 0x8080808080808080ULL;
+constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7FULL;
 
-constexpr place_letters letters_of_places()
+std::uint64_t word_of_places(const char* places)
 {
-    place_letters places;
-    for (std::size_t i = 0; i < lanes::count; ++i) {
-        places.letter.at(i) = lanes::all.at(i).letter;
-        places.bit.at(i) = static_cast<std::uint16_t>(lanes::all.at(i).byte == 2 ? lanes::all.at(i).mask
-                                                                                 : lanes::all.at(i).mask << 8U);
+    std::uint64_t word = 0;
+    std::memcpy(&word, places, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) {
+        std::uint64_t reversed = 0;
+        for (std::size_t i = 0; i < places_per_word; ++i, word >>= 8U) {
+            reversed = reversed << 8U | (word & 0xFFU);
+        }
+        word = reversed;
     }
-    return places;
+    return word;
 }
 
-constexpr place_letters place_letter = letters_of_places();
+// 0x80 in each byte where `a` and `b` hold the same byte, 0 elsewhere: the
+// low seven bits of a byte that differs carry into its high bit, and no
+// carry crosses into the next byte.
+constexpr std::uint64_t same_bytes(std::uint64_t a, std::uint64_t b)
+{
+    const std::uint64_t differ = a ^ b;
+    return ~(((differ & low_bits) + low_bits) | differ | low_bits);
+}
+
+// The high bits of the eight bytes as the bits 0 to 7 of one byte: the
+// multiplier moves byte i's bit to bit 56 + i, and no two of its products
+// meet.
+constexpr unsigned gathered(std::uint64_t high_bits_set)
+{
+    return static_cast<unsigned>(((high_bits_set >> 7U) * 0x0102040810204080ULL) >> 56U);
+}
+
+// What the places show, eight at a time: each place's letter, and for each
+// pattern of held places the entry's bits, byte 2's in the low byte and
+// byte 3's in the high one.
+struct place_words {
+    std::array<std::uint64_t, 2> letters{};
+    std::uint64_t not_held = 0;
+    std::array<std::array<std::uint16_t, 256>, 2> bits{};
+};
+
+place_words build_place_words()
+{
+    static_assert(lanes::count == 2 * places_per_word);
+    place_words words;
+    std::array<char, lanes::count> letters{};
+    std::transform(lanes::all.begin(), lanes::all.end(), letters.begin(),
+                   [](const lanes::lane& l) { return l.letter; });
+    const std::array<char, places_per_word> dots = {'.', '.', '.', '.', '.', '.', '.', '.'};
+    words.not_held = word_of_places(dots.data());
+    for (std::size_t half = 0; half < 2; ++half) {
+        words.letters.at(half) = word_of_places(letters.data() + half * places_per_word);
+        for (unsigned held = 0; held < 256; ++held) {
+            unsigned bits = 0;
+            for (std::size_t i = 0; i < places_per_word; ++i) {
+                const lanes::lane& lane = lanes::all.at(half * places_per_word + i);
+                bits |= (held >> i & 1U) != 0 ? (lane.byte == 2 ? lane.mask : lane.mask << 8U) : 0U;
+            }
+            words.bits.at(half).at(held) = static_cast<std::uint16_t>(bits);
+        }
+    }
+    return words;
+}
+
+const place_words& words_of_places()
+{
+    static const place_words built = build_place_words();
+    return built;
+}
 
 // The 16 places of a controller: false unless each holds its letter or '.'.
-bool places_read(const char* places, unsigned char& two, unsigned char& three)
+bool places_read(const place_words& words, const char* places, unsigned char& two, unsigned char& three)
 {
-    unsigned held = 0;
-    unsigned wrong = 0;
-    for (std::size_t i = 0; i < lanes::count; ++i) {
-        const bool is_letter = places[i] == place_letter.letter[i];
-        held |= is_letter ? place_letter.bit[i] : 0U;
-        wrong |= is_letter || places[i] == lanes::not_held ? 0U : 1U;
+    unsigned bits = 0;
+    std::uint64_t right = high_bits;
+    for (std::size_t half = 0; half < 2; ++half) {
+        const std::uint64_t word = word_of_places(places + half * places_per_word);
+        const std::uint64_t held = same_bytes(word, words.letters[half]);
+        right &= held | same_bytes(word, words.not_held);
+        bits |= words.bits[half][gathered(held)];
     }
-    two = static_cast<unsigned char>(held & 0xFFU);
-    three = static_cast<unsigned char>(held >> 8U);
-    return wrong == 0;
+    two = static_cast<unsigned char>(bits & 0xFFU);
+    three = static_cast<unsigned char>(bits >> 8U);
+    return right == high_bits;
 }
 
 // Reads a row laid out exactly as the text writes it; false for any other.
@@ -710,6 +767,7 @@ bool read_row_in_place(reading& r, std::string_view line)
     r.rows.resize(before + controllers * demo::word_size);
     unsigned char* entry = r.rows.data() + before;
     const row_pieces& p = pieces();
+    const place_words& words = words_of_places();
     // Every test is taken, none skipped: the rows are read without a branch
     // that guesses.
     unsigned read = 1;
@@ -718,7 +776,7 @@ bool read_row_in_place(reading& r, std::string_view line)
         const bool last = c + 1 == controllers;
         read &= static_cast<unsigned>(stick_in_place(p, text, entry[0])) &
                 static_cast<unsigned>(stick_in_place(p, text + 5, entry[1])) &
-                static_cast<unsigned>(places_read(text + 10, entry[2], entry[3])) &
+                static_cast<unsigned>(places_read(words, text + 10, entry[2], entry[3])) &
                 static_cast<unsigned>(text[4] == ' ' && text[9] == ' ') &
                 static_cast<unsigned>(last || (text[entry_text_size] == ' ' && text[entry_text_size + 1] == ' '));
     }
@@ -751,7 +809,7 @@ bool read_row_quickly(reading& r, std::string_view line)
         read = read && quick_stick(p, end, entry[1]);
         p = after_blanks(p, end);
         read = read && end - p >= static_cast<std::ptrdiff_t>(lanes::count);
-        read = read && places_read(p, entry[2], entry[3]);
+        read = read && places_read(words_of_places(), p, entry[2], entry[3]);
         p += read ? lanes::count : 0;
         read = read && (p == end || is_blank(*p) || *p == '#');
     }
