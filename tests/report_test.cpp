@@ -14,7 +14,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -756,20 +755,26 @@ TEST(View, IsKnownByItsFirstBytes)
 // A report's cell as the text shows its entry: "X Y PLACES".
 std::string cell_as_text(const std::string& cell)
 {
-    const std::regex stick(
-        R"(<TD><IMG SRC="res/S(RT|LT)\.png"></IMG> +(\d+)% <IMG SRC="res/S(UP|DN)\.png"></IMG> +(\d+)% )");
-    std::smatch got;
-    std::regex_search(cell, got, stick);
+    // The stick's two images, "res/SRT.png" and the like, each followed by
+    // its strength after the image's closing tag.
+    const auto stick_part = [&](std::size_t& at, std::string_view negative) {
+        at = cell.find("res/S", at) + std::string_view("res/S").size();
+        const std::string direction = cell.substr(at, 2);
+        at = cell.find_first_not_of(' ', cell.find("</IMG>", at) + std::string_view("</IMG>").size());
+        const std::size_t digits = cell.find('%', at) - at;
+        const std::string value = cell.substr(at, digits);
+        return (direction == negative ? "-" : "") + value;
+    };
+    std::size_t at = 0;
+    const std::string x = stick_part(at, "LT");
+    const std::string y = stick_part(at, "DN");
     std::string places;
     for (const lanes::lane& lane : lanes::all) {
         const bool held = cell.find("res/" + std::string(lane.name) + ".png") != std::string::npos ||
                           cell.find(std::string(lane.name) + " ") != std::string::npos;
         places += held ? lane.letter : lanes::not_held;
     }
-    const auto signed_value = [&](int sign, int value) {
-        return std::string(got[sign] == "LT" || got[sign] == "DN" ? "-" : "").append(got[value].str());
-    };
-    return signed_value(1, 2).append(" ").append(signed_value(3, 4)).append(" ").append(places);
+    return x + " " + y + " " + places;
 }
 
 // Every cell of the report, in order, and every controller's part of the
