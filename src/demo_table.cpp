@@ -114,7 +114,7 @@ bool put_rows(report::writer& out, demo::word_reader& in, unsigned rows, std::ui
     line_text line{};
     std::string lines; // the row's, one per controller
     std::array<unsigned char, demo::word_size> entry{};
-    for (at.row = 1; at.row <= rows && controllers > 0 && out.error == 0; ++at.row) {
+    for (at.row = 1; at.row <= rows && out.error == 0; ++at.row) {
         ++at.demo_row;
         char* const start_end = put_number(put_number(put_number(line.data(), at.block), at.row), at.demo_row);
         lines.clear();

@@ -1,7 +1,6 @@
 // The executable end to end, in a scratch folder, with standard input piped.
 #include "cli_support.h"
 #include "demo_builder.h"
-#include "demo_table.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -412,7 +411,6 @@ constexpr int as_bytes = 4000;
 std::string made_of(int index, const std::string& demo_name = "in.demo")
 {
     const std::string& demo = shape(static_cast<std::size_t>(index % as_view));
-    std::string table;
     switch (index / as_view) {
     case 0:
         return test_support::render(demo);
@@ -421,7 +419,7 @@ std::string made_of(int index, const std::string& demo_name = "in.demo")
     case 2:
         return test_support::text_of(demo);
     case 3:
-        return test_support::written_by(demo_table::write_table, demo, nullptr, "wb", table), table;
+        return test_support::table_of(demo);
     default:
         return demo;
     }

@@ -777,8 +777,24 @@ std::string cell_as_text(const std::string& cell)
     return x + " " + y + " " + places;
 }
 
-// Every cell of the report, in order, and every controller's part of the
-// text's row lines, in order, side by side.
+// A table line's entry as the text shows it: "X Y PLACES".
+std::string table_line_as_text(const std::string& line)
+{
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, ',');) {
+        fields.push_back(field);
+    }
+    std::string places;
+    for (std::size_t i = 0; i < lanes::count; ++i) {
+        places += fields.at(6 + i).starts_with("1") ? lanes::all.at(i).letter : lanes::not_held;
+    }
+    return fields.at(4) + " " + fields.at(5) + " " + places;
+}
+
+// Every cell of the report, in order, every controller's part of the text's
+// row lines and every line of the table, side by side; and each block's line
+// of the text with the report's word, the block's number and its first row.
 TEST(Text, RowsShowWhatTheReportsCellsShow)
 {
     const std::string demo = demo_builder::random_demo(3000, 4, 200, 7) + demo_builder::shapes().front().second;
@@ -787,16 +803,72 @@ TEST(Text, RowsShowWhatTheReportsCellsShow)
     for (std::size_t at = report.find("<TD>"); at != std::string::npos; at = report.find("<TD>", at + 1)) {
         cells.push_back(cell_as_text(report.substr(at, report.find("</TD>", at) - at)));
     }
+    std::vector<std::string> blocks;
+    std::size_t first_row = 1;
+    const std::regex block_head(R"(<B>([0-9A-F]{8}) </B><I>Size: (\d+)</I>)");
+    for (std::sregex_iterator b(report.begin(), report.end(), block_head), end; b != end; ++b) {
+        blocks.push_back("block " + (*b)[1].str() + "  # block " + std::to_string(blocks.size() + 1) + ", row " +
+                         std::to_string(first_row));
+        first_row += std::stoul((*b)[2].str());
+    }
     std::istringstream text(test_support::text_of(demo));
     std::vector<std::string> entries;
+    std::vector<std::string> block_lines;
     for (std::string line; std::getline(text, line);) {
         std::istringstream fields(line);
         for (std::string x, y, places; (line[0] == ' ' || line[0] == '-') && fields >> x >> y >> places;) {
             entries.push_back((x == "-0" ? "0" : x) + " " + y + " " + places);
         }
+        if (line.starts_with("block ")) {
+            block_lines.push_back(line);
+        }
+    }
+    std::istringstream table(test_support::table_of(demo));
+    std::vector<std::string> table_entries;
+    for (std::string line; std::getline(table, line);) {
+        if (!line.starts_with("block,")) {
+            table_entries.push_back(table_line_as_text(line));
+        }
     }
     EXPECT_EQ(entries.size(), 3000U);
     EXPECT_TRUE(entries == cells);
+    EXPECT_TRUE(table_entries == cells);
+    EXPECT_EQ(block_lines, blocks);
+}
+
+// A demo of cinema screen, three blocks (one of no rows) and two bytes after
+// its end: its text line by line, and its table.
+TEST(Text, ExampleAsTextAndAsTable)
+{
+    header_fields fields;
+    fields.setup = 0x0A;
+    const std::string demo = demo_with(fields, word(0x00010000) + word(0x01FF4181) + word(0x807F8002) +
+                                                   word(0x7F000000) + word(0x00010000) + std::string(8, '\0')) +
+                             "\xAB\xCD";
+    const std::string zeros = "bytes 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n";
+    EXPECT_EQ(test_support::text_of(demo),
+              "demo2html text 1\n" + zeros +
+                  "bytes 00 00 00\nStage       0x21        # 21 Dam\nbytes 00 00 00\n"
+                  "Difficulty  1           # Secret Agent\nControllers 2\nbytes 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                  "Setup       0x0A        # 1.3 Kissy, Cinema\n"
+                  "Options     0x4B        # Cinema; Normal, Ammo On-Screen Off, Look Ahead Off, Sight On-Screen On, "
+                  "Aim Control Hold, Auto Aim On, Look Up/Down Upright\n" +
+                  zeros + zeros + zeros + zeros + zeros +
+                  "bytes 00 00\nTime        125         # 2:5 seconds\nSize        0xE00\n"
+                  "bytes 00 00 00 00 00 00 00 00 00 00 00\nPlayers     1           # 2 players\n" +
+                  zeros + zeros + zeros + zeros + zeros +
+                  "bytes 00 00 00 00 00 00 00 00\n"
+                  "# a row: for each controller, stick X, stick Y and the places lrduRL<>v^SZBA12 (CLT CRT CDN CUP R L "
+                  "LT RT DN UP S Z B A reserved1 reserved2)\n"
+                  "block 00010000  # block 1, row 1\n   1   -1 l.....<......A1.  -128  127 .......>.......2\n"
+                  "block 7F000000  # block 2, row 2\nblock 00010000  # block 3, row 2\n"
+                  "   0    0 ................     0    0 ................\nend\nbytes AB CD\n");
+    const std::string zero_flags = ",0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0\r\n";
+    EXPECT_EQ(test_support::table_of(demo),
+              "block,row,demo_row,controller,stick_x,stick_y,CLT,CRT,CDN,CUP,R,L,LT,RT,DN,UP,S,Z,B,A,reserved1,"
+              "reserved2\r\n1,1,1,1,1,-1,1,0,0,0,0,0,1,0,0,0,0,0,0,1,1,0\r\n1,1,1,2,-128,127,0,0,0,0,0,0,0,1,0,0,0,0,"
+              "0,0,0,1\r\n3,1,2,1,0,0" +
+                  zero_flags + "3,1,2,2,0,0" + zero_flags);
 }
 
 std::string repeated(int count, const std::string& row)
@@ -859,6 +931,9 @@ const edit_case edit_cases[] = {
     {"a field's bytes changed, CRLF line end", 2, "bytes 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 FF\r", "", [](std::string& d) { d[0] = 1; d[15] = '\xFF'; }},
     {"no last line end", 31, "end", "", same, false, false},
     {"a header that ends early", 3, "header-ends 16", "", [](std::string& d) { d.resize(16); }, true},
+    {"sticks at their ends, with leading zeros", 29, "-0128 0127 .............A..     0    0 ................", "", [](std::string& d) { d[236] = '\x80'; d[237] = 0x7F; }},
+    {"a field below zero", 6, "Difficulty -1", "", [](std::string& d) { d[23] = '\xFF'; }},
+    {"a row cut by a comment", 29, "  16  -16 .............A.. # two", "t:29:28: the row ends inside controller 2 of 2", same},
     {"an unknown button", 29, "  16  -16 ....Q........A..     0    0 ................", "t:29:15: 'Q' is not a button of controller 1", same},
     {"an unknown button of controller 2", 29, "  16  -16 .............A..     0    0 .Q..............", "t:29:40: 'Q' is not a button of controller 2", same},
     {"a button in another's place", 29, "  16  -16 A............A..     0    0 ................", "t:29:11: 'A' stands in the place of 'l' of controller 1", same},

@@ -1,6 +1,7 @@
 // Files and reports for the tests.
 #pragma once
 
+#include "demo_table.h"
 #include "demo_text.h"
 #include "report.h"
 #include "view.h"
@@ -156,6 +157,14 @@ inline std::string text_of(const std::string& demo, report::outcome* outcome = n
     std::string text;
     EXPECT_EQ(written_by(demo_text::write_text, demo, outcome, "wb", text), 0);
     return text;
+}
+
+// Runs write_table over `demo` and returns the table it wrote.
+inline std::string table_of(const std::string& demo)
+{
+    std::string table;
+    EXPECT_EQ(written_by(demo_table::write_table, demo, nullptr, "wb", table), 0);
+    return table;
 }
 
 // Runs write_demo over `text`, named "t", and returns the demo it wrote.
