@@ -805,11 +805,14 @@ TEST(Text, RowsShowWhatTheReportsCellsShow)
     }
     std::vector<std::string> blocks;
     std::size_t first_row = 1;
-    const std::regex block_head(R"(<B>([0-9A-F]{8}) </B><I>Size: (\d+)</I>)");
-    for (std::sregex_iterator b(report.begin(), report.end(), block_head), end; b != end; ++b) {
-        blocks.push_back("block " + (*b)[1].str() + "  # block " + std::to_string(blocks.size() + 1) + ", row " +
+    // Each block's head: "<B>WORD </B><I>Size: ROWS</I>".
+    const std::string head = "<TABLE CELLSPACING=\"0\"><B>";
+    for (std::size_t at = report.find(head); at != std::string::npos; at = report.find(head, at + 1)) {
+        const std::string word = report.substr(at + head.size(), 8);
+        const std::size_t size = report.find("<I>Size: ", at) + std::string_view("<I>Size: ").size();
+        blocks.push_back("block " + word + "  # block " + std::to_string(blocks.size() + 1) + ", row " +
                          std::to_string(first_row));
-        first_row += std::stoul((*b)[2].str());
+        first_row += std::stoul(report.substr(size, report.find("</I>", size) - size));
     }
     std::istringstream text(test_support::text_of(demo));
     std::vector<std::string> entries;
