@@ -205,14 +205,19 @@ int hold_link_target(spot& at)
 
 // Opens the file of `at` with `flags` in its held folder, never through a
 // link: -1 with `error` set (changed_meanwhile when it is no longer the file
-// looked at).
-int open_checked(const spot& at, int flags, int& error)
+// looked at). `meanwhile`, when given, is called between the look at the
+// name and the open: the tests' stage for a swap there, which the opened
+// file's own identity must catch.
+int open_checked(const spot& at, int flags, int& error, void (*meanwhile)() = nullptr)
 {
     const int folder = handle_of(at.folder);
     const status now = look_in(at.folder, at.leaf);
     error = now.error;
     if (error == 0 && now.id != at.seen.id) {
         error = changed_meanwhile;
+    }
+    if (meanwhile != nullptr) {
+        meanwhile();
     }
     const int fd = error == 0 ? openat(folder, at.leaf.c_str(), flags | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC) : -1;
     if (error == 0 && fd < 0) {
@@ -613,10 +618,7 @@ bool belongs_to_another_user(const spot& at)
 
 std::FILE* open_in_place(const spot& at, int& error)
 {
-    if (calls_to_fail().before_change != nullptr) {
-        calls_to_fail().before_change();
-    }
-    const int fd = open_checked(at, O_WRONLY, error);
+    const int fd = open_checked(at, O_WRONLY, error, calls_to_fail().before_change);
     if (fd >= 0 && at.seen.what == kind::regular && ftruncate(fd, 0) != 0) {
         error = errno;
         close(fd);

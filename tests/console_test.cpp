@@ -289,6 +289,14 @@ void link_report_to_notes()
     std::filesystem::create_symlink("notes.txt", "r.htm");
 }
 
+// The same file as the notes, by a second name: no link for the open to refuse.
+void hard_link_report_to_notes()
+{
+    notes();
+    std::filesystem::remove("r.htm");
+    std::filesystem::create_hard_link("notes.txt", "r.htm");
+}
+
 void flip_link_to_notes()
 {
     notes();
@@ -363,6 +371,7 @@ const rule_case rule_cases[] = {
     {"no new file in the folder by EPERM: written in place, with a note", {.temporary = EPERM}, "<HTML>\nearlier", 0, {"note: cannot make a temporary file in '.': Operation not permitted; 'r.htm' is written in place", done_r}, true},
     {"written in place over a longer file: nothing of its tail left", {.temporary = EACCES}, long_earlier.c_str(), 0, {"note: cannot make a temporary file in '.': Permission denied; 'r.htm' is written in place", done_r}, true},
     {"the report swapped for a link to the user's notes after the look: refused, the notes kept", {.after_look = link_report_to_notes}, "<HTML>\nearlier", 1, {changed}, false, "r.htm", "r.htm", nullptr, {{"r.htm", "mine"}, {"notes.txt", "mine"}}, {"d.demo", "notes.txt", "r.htm", "res"}},
+    {"swapped for the notes' second name before it is written in place: refused, the notes kept", {.temporary = EACCES, .before_change = hard_link_report_to_notes}, "<HTML>\nearlier", 1, {changed}, false, "r.htm", "r.htm", nullptr, {{"r.htm", "mine"}, {"notes.txt", "mine"}}, {"d.demo", "notes.txt", "r.htm", "res"}},
     {"swapped so before it is written in place: refused, the notes kept", {.temporary = EACCES, .before_change = link_report_to_notes}, "<HTML>\nearlier", 1, {changed}, false, "r.htm", "r.htm", nullptr, {{"r.htm", "mine"}, {"notes.txt", "mine"}}, {"d.demo", "notes.txt", "r.htm", "res"}},
     {"swapped so before the rename: refused, the notes kept, nothing left", {.before_change = link_report_to_notes}, "<HTML>\nearlier", 1, {changed}, false, "r.htm", "r.htm", nullptr, {{"r.htm", "mine"}, {"notes.txt", "mine"}}, {"d.demo", "notes.txt", "r.htm", "res"}},
     {"a link to the notes at the free name before it is taken: refused, the notes kept", {.before_change = link_report_to_notes}, nullptr, 1, {changed}, false, "r.htm", "r.htm", nullptr, {{"r.htm", "mine"}, {"notes.txt", "mine"}}, {"d.demo", "notes.txt", "r.htm", "res"}},
