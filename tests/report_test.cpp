@@ -808,9 +808,9 @@ TEST(Text, RowsShowWhatTheReportsCellsShow)
     // Each block's head: "<B>WORD </B><I>Size: ROWS</I>".
     const std::string head = "<TABLE CELLSPACING=\"0\"><B>";
     for (std::size_t at = report.find(head); at != std::string::npos; at = report.find(head, at + 1)) {
-        const std::string word = report.substr(at + head.size(), 8);
+        const std::string block_word = report.substr(at + head.size(), 8);
         const std::size_t size = report.find("<I>Size: ", at) + std::string_view("<I>Size: ").size();
-        blocks.push_back("block " + word + "  # block " + std::to_string(blocks.size() + 1) + ", row " +
+        blocks.push_back("block " + block_word + "  # block " + std::to_string(blocks.size() + 1) + ", row " +
                          std::to_string(first_row));
         first_row += std::stoul(report.substr(size, report.find("</I>", size) - size));
     }
