@@ -829,17 +829,18 @@ def compare_cases():
 # For the pictures of a find and of a comparison: the example's view, with
 # its policy taken out and a script at its end that drives it, as a user
 # would (Z pressed by controller 2; the example against a copy of itself
-# with a few entries and the time changed). A headless screenshot shows the
-# top of the page, so both land near the demo's start.
+# with a few entries and the time changed). Both land near the demo's start, and
+# the page is shown from its top.
 DRIVE_FIND = """<script>
-const view = window.demoView.view;
 document.getElementById("find-what").value = "11";
 document.getElementById("find-controller").value = "1";
-view.find(1);
+window.demoView.view.find(1);
+scrollTo(0, 0);
 </script>"""
 DRIVE_COMPARE = """<script>
 const other = Uint8Array.from(atob("@OTHER@"), c => c.charCodeAt(0));
 window.demoView.view.compareWith(other, "example-again.demo");
+scrollTo(0, 0);
 </script>"""
 
 

@@ -698,6 +698,7 @@ TEST(View, CarriesItsStylesheetsScriptAndIcons)
     }
     // The report's stylesheet is there, but for its url()s: the page asks
     // for nothing beside it.
+    EXPECT_NE(page.find("<style>\n/* The stylesheet of a demo2html report."), std::string::npos);
     EXPECT_NE(page.find("td img[src$=\"/CLT.png\"]"), std::string::npos);
     EXPECT_EQ(count_of(page, "url("), count_of(page, "url(\"data:image/png;base64,"));
     EXPECT_NE(page.find("background-image:\n        none,\n        none,"), std::string::npos);
@@ -717,6 +718,7 @@ TEST(View, CarriesTheDemosNameAsText)
         {"<svg onload=alert(1)>.demo", "&lt;svg onload=alert(1)&gt;.demo"},
         {"<img src=x onerror=alert(1)>.demo", "&lt;img src=x onerror=alert(1)&gt;.demo"},
         {"a&b\"c'.demo", "a&amp;b&quot;c'.demo"}, {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xAE", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xAE"},
+        {"\xE0\xA0\x80\xE2\xA0\x80\xED\x9F\xBF\xF4\x8F\xBF\xBF", "\xE0\xA0\x80\xE2\xA0\x80\xED\x9F\xBF\xF4\x8F\xBF\xBF"},
         {"bad\xFF\xC3(\xE0\x80\x80\xED\xA0\x80\xF4\x90\x80\x80\xC3", "bad\uFFFD\uFFFD(\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
     };
     // clang-format on

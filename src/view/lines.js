@@ -8,7 +8,7 @@
 // lineAtTop(), rowAtTop(); render(); the keys table (a key -> an action)
 // that the other parts add to; tools, the element the other parts put
 // their boxes into; afterRender, functions called after every render with
-// the first and last line shown; marks, functions (row across the demo,
+// the row at the top, which must not read the layout; marks, functions (row across the demo,
 // from 0, and controller) -> a mask of lanes (bit 0 X, 1 Y, 2 on the
 // buttons in the lanes' order, 16 the reserved bits) that are marked in the cell, one function
 // for differences (marks.differ) and one for a found cell (marks.found);
@@ -389,6 +389,9 @@
     // Lines move in the box only when it is shorter than the lines: then
     // every line is placed again.
     const offset = at - inDemo;
+    // Read before the lines change: a read of the layout after a change
+    // would have the browser lay the new lines out there and then.
+    const topRow = rowOfLine(Math.min(lineCount - 1, Math.floor((inDemo + 1) / LINE)));
     const first = Math.max(0, Math.floor(inDemo / LINE) - MARGIN);
     const last = Math.min(lineCount - 1, Math.floor((inDemo + innerHeight - layout.head) / LINE) + MARGIN);
     const free = [];
@@ -423,7 +426,7 @@
     }
     for (const element of free) element.remove();
     if (added) rowsBox.appendChild(added);
-    for (const after of view.afterRender) after(first, last);
+    for (const after of view.afterRender) after(topRow);
     const spent = performance.now() - started;
     stats.renders++;
     stats.total += spent;
@@ -449,9 +452,9 @@
   }
   // The row across the demo, from 0, at the top of the rows (a bar counts
   // as its block's first row).
-  function rowAtTop() {
+  const rowAtTop = () => rowOfLine(lineAtTop());
+  function rowOfLine(line) {
     if (!blocks.length) return 0;
-    const line = lineAtTop();
     const block = blocks[demo.blockOfLine(line)];
     return Math.min(rowCount - 1, block.firstRow + Math.max(0, line - block.line - 1));
   }

@@ -119,9 +119,11 @@
     data[at + 3] = alpha;
   }
 
-  function placeBox() {
-    const top = view.rowAtTop();
-    const rows = Math.max(1, Math.floor(innerHeight / view.LINE));
+  // The box over the rows in the window, from `top`, the row at the top
+  // (read from the view when not given).
+  function placeBox(top) {
+    if (top === undefined) top = view.rowAtTop();
+    const rows = Math.max(1, Math.floor(height / view.LINE));
     box.style.top = pixelOf(top) + "px";
     box.style.height = Math.max(2, pixelOf(top + rows) - pixelOf(top)) + "px";
   }
