@@ -416,6 +416,17 @@ status look(std::FILE* file)
     return status_from(info);
 }
 
+// Reads up to `count` bytes from the start of what `fd` stands at into
+// `bytes`, which keeps what was read. Returns 0 or the errno value.
+int read_up_to(int fd, std::size_t count, std::string& bytes)
+{
+    bytes.resize(count);
+    const ssize_t n = read(fd, bytes.data(), count);
+    const int error = n < 0 ? errno : 0;
+    bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return error;
+}
+
 int read_start(const std::string& name, std::size_t count, std::string& bytes)
 {
     bytes.clear();
@@ -429,10 +440,7 @@ int read_start(const std::string& name, std::size_t count, std::string& bytes)
     struct stat info {};
     int error = fstat(fd, &info) != 0 ? errno : S_ISREG(info.st_mode) ? 0 : EINVAL;
     if (error == 0) {
-        bytes.resize(count);
-        const ssize_t n = read(fd, bytes.data(), count);
-        error = n < 0 ? errno : 0;
-        bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        error = read_up_to(fd, count, bytes);
     }
     close(fd);
     return error;
@@ -598,10 +606,7 @@ int read_start(const spot& at, std::size_t count, std::string& bytes)
         return error;
     }
     // The file looked at is held, so it still is the regular file it was.
-    bytes.resize(count);
-    const ssize_t n = read(fd, bytes.data(), count);
-    error = n < 0 ? errno : 0;
-    bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    error = read_up_to(fd, count, bytes);
     close(fd);
     return error;
 }
